@@ -1,0 +1,26 @@
+# Helpers shared by the library, the tools and the tests.
+
+# Files named *_texts.cpp hold the system's own texts. The sources are UTF-8; the compiler turns
+# every narrow literal in them into GBK bytes, which is what the host and the user receive.
+function(qx_gbk_texts target)
+  get_target_property(_sources ${target} SOURCES)
+  foreach(src ${_sources})
+    if(src MATCHES "_texts\\.cpp$")
+      set_source_files_properties(${src} TARGET_DIRECTORY ${target}
+        PROPERTIES COMPILE_OPTIONS "-fexec-charset=GBK")
+    endif()
+  endforeach()
+endfunction()
+
+# Third-party and system libraries behind platform/.
+function(qx_link_platform target)
+  if(WIN32)
+    target_link_libraries(${target} PUBLIC wininet ole32 oleaut32 uuid user32 comctl32)
+  else()
+    find_package(CURL REQUIRED)
+    find_package(pugixml REQUIRED)
+    find_package(Threads REQUIRED)
+    target_link_libraries(${target} PUBLIC CURL::libcurl pugixml::pugixml Threads::Threads
+                                           ${CMAKE_DL_LIBS})
+  endif()
+endfunction()

@@ -1,0 +1,53 @@
+// CenterConnection: one HTTP POST of a request to the center's servlet per business call, and
+// the whole response body back as the reply. Sits on platform::HttpClient; the message boxes it
+// shows go through platform::Prompts.
+#ifndef QX_TRANSPORT_CENTER_CONNECTION_H_
+#define QX_TRANSPORT_CENTER_CONNECTION_H_
+
+#include <cstdint>
+#include <memory>
+#include <string>
+
+namespace qx::platform {
+class HttpClient;
+class HttpConnection;
+class Prompts;
+}  // namespace qx::platform
+
+namespace qx::transport {
+
+class CenterConnection {
+ public:
+  // Results of Exchange.
+  static constexpr int32_t kOk = 0;
+  static constexpr int32_t kFailed = -1;          // no connection, or a failure of our own
+  static constexpr int32_t kInternetFailed = -2;  // the network, or a refused credential/redirect
+
+  CenterConnection(platform::HttpClient& http, platform::Prompts& prompts);
+  CenterConnection(const CenterConnection&) = delete;
+  CenterConnection& operator=(const CenterConnection&) = delete;
+  virtual ~CenterConnection();
+
+  void SetServer(const std::string& server, uint16_t port);
+
+  // 0 when a connection object exists afterwards; -1 (after the "系统错误" box) when not.
+  int32_t Connect();
+
+  // Posts request to servlet and appends the response body to reply (which the caller has
+  // emptied). On an internet failure reply is replaced by the failure's description.
+  int32_t Exchange(const std::string& servlet, const std::string& request, std::string& reply);
+
+  const std::string& server() const { return server_; }
+  uint16_t port() const { return port_; }
+
+ private:
+  platform::HttpClient& http_;
+  platform::Prompts& prompts_;
+  std::unique_ptr<platform::HttpConnection> connection_;
+  uint16_t port_ = 0;
+  std::string server_;
+};
+
+}  // namespace qx::transport
+
+#endif  // QX_TRANSPORT_CENTER_CONNECTION_H_
