@@ -1,0 +1,56 @@
+// POSIX shared libraries: dlopen / dlsym / dlclose.
+//
+// Quirks handled here:
+//  - RTLD_NOW so that a library with unresolved symbols fails at load rather than in the middle
+//    of a card run; RTLD_LOCAL so its symbols never satisfy anyone else's.
+//  - dlsym can legitimately return null for a symbol that exists (an absolute symbol of value
+//    0); a card-reader entry point never is one, so null means "absent".
+//  - dlerror() is cleared before the lookup so a stale error never leaks into a later call.
+#include <dlfcn.h>
+
+#include <memory>
+#include <string>
+
+#include "platform/dynamic_library.h"
+#include "platform/posix/default_parts.h"
+
+namespace qx::platform::posix {
+namespace {
+
+class PosixDynamicLibrary final : public DynamicLibrary {
+ public:
+  explicit PosixDynamicLibrary(void* handle) : handle_(handle) {}
+  ~PosixDynamicLibrary() override { dlclose(handle_); }
+
+  void* FindEntryPoint(const std::string& name) override {
+    dlerror();
+    return dlsym(handle_, name.c_str());
+  }
+
+ private:
+  void* handle_;
+};
+
+class PosixLibraryLoader final : public LibraryLoader {
+ public:
+  std::unique_ptr<DynamicLibrary> Load(const std::string& file_name) override {
+    if (file_name.empty()) {
+      return nullptr;  // dlopen("") would hand back the main program
+    }
+    void* handle = dlopen(file_name.c_str(), RTLD_NOW | RTLD_LOCAL);
+    if (handle == nullptr) {
+      dlerror();
+      return nullptr;
+    }
+    return std::make_unique<PosixDynamicLibrary>(handle);
+  }
+};
+
+}  // namespace
+
+LibraryLoader& DefaultLibraryLoader() {
+  static PosixLibraryLoader loader;
+  return loader;
+}
+
+}  // namespace qx::platform::posix
