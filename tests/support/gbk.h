@@ -10,6 +10,7 @@ namespace qx::test {
 
 // UTF-8 -> GBK bytes; aborts the test program on a text GBK cannot hold.
 std::string Gbk(std::string_view utf8);
+std::string Gbk(std::u8string_view utf8);  // for u8"..." literals
 
 // GBK bytes -> UTF-8, for readable failure messages.
 std::string Utf8(std::string_view gbk);

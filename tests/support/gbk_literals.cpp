@@ -31,6 +31,10 @@ std::string Convert(const char* to, const char* from, std::string_view in) {
 }  // namespace
 
 std::string Gbk(std::string_view utf8) { return Convert("GBK", "UTF-8", utf8); }
+std::string Gbk(std::u8string_view utf8) {
+  return Convert("GBK", "UTF-8",
+                 std::string_view(reinterpret_cast<const char*>(utf8.data()), utf8.size()));
+}
 std::string Utf8(std::string_view gbk) { return Convert("UTF-8", "GBK", gbk); }
 
 }  // namespace qx::test

@@ -1,0 +1,167 @@
+#include "config/ini_file.h"
+
+#include <utility>
+
+#include "config/config_texts.h"
+#include "platform/file_system.h"
+#include "platform/prompts.h"
+
+namespace qx::config {
+
+IniFile::IniFile(platform::FileSystem& files, platform::Prompts& prompts, std::string path)
+    : files_(files), prompts_(prompts), path_(std::move(path)) {}
+
+bool IniFile::Load() {
+  if (!files_.Exists(path_)) {
+    return false;
+  }
+  std::string content;
+  std::string error;
+  if (!files_.ReadAll(path_, &content, &error)) {
+    message_ = texts::OpenFailed(path_);
+    prompts_.ShowBox(message_, texts::ErrorCaption(), platform::BoxButtons::kOk,
+                     platform::BoxIcon::kError);
+    return false;
+  }
+
+  // The file is read as text: a CR LF pair is one line end, as is a bare LF. Lines are taken in
+  // pieces of at most 2047 bytes, and a piece is a C string: it ends at a zero byte.
+  std::string current_section;
+  std::string piece;
+  std::size_t pos = 0;
+  const std::size_t size = content.size();
+  while (pos < size) {
+    piece.clear();
+    while (pos < size && piece.size() < kMaxLinePiece) {
+      char c = content[pos];
+      if (c == '\r' && pos + 1 < size && content[pos + 1] == '\n') {
+        ++pos;
+        continue;
+      }
+      ++pos;
+      if (c == '\n') {
+        break;
+      }
+      piece.push_back(c);
+    }
+    // A piece that filled the buffer right before its line end leaves the end for the next
+    // read, which then sees an empty line and skips it.
+    std::string::size_type zero = piece.find('\0');
+    if (zero != std::string::npos) {
+      piece.resize(zero);
+    }
+    if (!piece.empty()) {
+      ParseLine(piece, current_section);
+    }
+  }
+  return true;
+}
+
+void IniFile::ParseLine(std::string_view line, std::string& current_section) {
+  if (line.front() == '[' && line.back() == ']') {
+    std::string_view name = line;
+    while (!name.empty() && name.front() == '[') {
+      name.remove_prefix(1);
+    }
+    while (!name.empty() && name.back() == ']') {
+      name.remove_suffix(1);
+    }
+    current_section.assign(name);
+    return;
+  }
+  std::string_view::size_type equals = line.find('=');
+  if (equals == std::string_view::npos) {
+    SetValue(current_section, std::string_view(), line.substr(1), true);
+  } else {
+    SetValue(current_section, line.substr(0, equals), line.substr(equals + 1), true);
+  }
+}
+
+IniFile::Section* IniFile::FindSection(std::string_view name) {
+  for (Section& section : sections_) {
+    if (section.name == name) {
+      return &section;
+    }
+  }
+  return nullptr;
+}
+
+std::string IniFile::GetValue(std::string_view section, std::string_view key, bool transform) {
+  Section* found = FindSection(section);
+  if (found == nullptr) {
+    message_ = texts::NoSection(section);
+    return std::string();
+  }
+  for (std::size_t i = 0; i < found->keys.size(); ++i) {
+    if (found->keys[i] == key) {
+      return transform ? Transform(found->values[i]) : found->values[i];
+    }
+  }
+  message_ = texts::NoKey(key);
+  return std::string();
+}
+
+bool IniFile::SetValue(std::string_view section, std::string_view key, std::string_view value,
+                       bool create) {
+  Section* found = FindSection(section);
+  if (found == nullptr) {
+    if (!create) {
+      return false;
+    }
+    sections_.push_back(Section{std::string(section), {}, {}});
+    found = &sections_.back();
+  }
+  for (std::size_t i = 0; i < found->keys.size(); ++i) {
+    if (found->keys[i] == key) {
+      found->values[i].assign(value);
+      return true;
+    }
+  }
+  if (!create) {
+    return false;
+  }
+  found->keys.emplace_back(key);
+  found->values.emplace_back(value);
+  return true;
+}
+
+std::string IniFile::Serialise(bool transform) const {
+  std::string out;
+  for (const Section& section : sections_) {
+    if (section.keys.empty()) {
+      continue;
+    }
+    out.append("[").append(section.name).append("]\r\n");
+    for (std::size_t i = 0; i < section.keys.size(); ++i) {
+      out.append(section.keys[i]).append("=");
+      out.append(transform ? Transform(section.values[i]) : section.values[i]);
+      out.append("\r\n");
+    }
+    out.append("\r\n");
+  }
+  return out;
+}
+
+bool IniFile::Save(bool truncate, bool transform) {
+  std::string content;
+  if (!truncate && files_.Exists(path_)) {
+    std::string error;
+    if (!files_.ReadAll(path_, &content, &error)) {
+      // Appending to a file we cannot read would replace it by our part alone.
+      return false;
+    }
+  }
+  content += Serialise(transform);
+  std::string error;
+  return files_.ReplaceAll(path_, content, &error);
+}
+
+std::string IniFile::Transform(std::string_view value) {
+  std::string out(value);
+  for (char& c : out) {
+    c = static_cast<char>(static_cast<unsigned char>(256 - static_cast<unsigned char>(c)));
+  }
+  return out;
+}
+
+}  // namespace qx::config

@@ -1,0 +1,92 @@
+// Status codes with their messages, the result XML, and the buffer rule.
+#include <cstring>
+
+#include "interface/insurance_interface.h"
+#include "interface/interface_texts.h"
+#include "interface/status_codes.h"
+
+namespace qx {
+namespace {
+
+// Cuts text to at most max bytes so that it ends on a whole character: a GBK lead byte
+// (0x81-0xFE) always keeps its trail byte.
+void CutOnWholeCharacter(std::string& text, std::size_t max) {
+  if (text.size() <= max) {
+    return;
+  }
+  std::size_t i = 0;
+  while (i < text.size()) {
+    const unsigned char c = static_cast<unsigned char>(text[i]);
+    const std::size_t width = (c >= 0x81 && c <= 0xFE && i + 1 < text.size()) ? 2 : 1;
+    if (i + width > max) {
+      break;
+    }
+    i += width;
+  }
+  text.resize(i);
+}
+
+// The markup characters of a message, so that the result XML stays well-formed whatever the
+// card library or the transport put into it.
+std::string EscapeMarkup(std::string_view text) {
+  std::string out;
+  out.reserve(text.size());
+  for (char c : text) {
+    switch (c) {
+      case '&':
+        out += "&amp;";
+        break;
+      case '<':
+        out += "&lt;";
+        break;
+      case '>':
+        out += "&gt;";
+        break;
+      default:
+        out += c;
+    }
+  }
+  return out;
+}
+
+}  // namespace
+
+bool OfferToBuffer(const std::string& text, char* buffer) {
+  if (buffer == nullptr) {
+    return false;
+  }
+  // The host's buffer is as large as the text it holds, plus its terminating zero: look no
+  // further than that zero, and write no more than its length plus one.
+  const std::size_t available = std::strlen(buffer);
+  if (available < text.size()) {
+    return false;
+  }
+  std::memcpy(buffer, text.c_str(), text.size() + 1);
+  return true;
+}
+
+void InsuranceInterface::SetStatus(int32_t code) {
+  std::string text(texts::StatusText(code));
+  if (code == status::kTransferFailed) {
+    text += output_;
+  }
+  SetStatusWithMessage(code, text);
+}
+
+void InsuranceInterface::SetStatusWithMessage(int32_t code, std::string_view message) {
+  status_ = code;
+  message_.assign(message);
+  CutOnWholeCharacter(message_, kMaxMessageLength);
+}
+
+void InsuranceInterface::BuildResultXml(char* buffer) {
+  output_.clear();
+  output_ += "<Program><ErrorNo>";
+  output_ += std::to_string(status_);
+  output_ += "</ErrorNo><ErrorMessage>";
+  output_ += EscapeMarkup(message_);
+  output_ += "</ErrorMessage><ErrorType>2</ErrorType><Exception></Exception></Program>";
+  OfferToBuffer(output_, buffer);
+}
+
+}  // namespace qx
