@@ -1,0 +1,70 @@
+// An in-memory card reader behind a LibraryLoader: what CardLibrary loads in tests instead of the
+// vendor's library. The loader hands out real function pointers (the entry points are plain
+// functions, as a shared library's are) that act on the one FakeCardReader the loader serves.
+// Faults come from the reader's CardFaults (see fake_card_faults.h), including entry points the
+// "library" does not export. One loaded library at a time: the entry points act on the reader
+// of the library loaded last.
+#ifndef QX_PLATFORM_FAKE_FAKE_CARD_LIBRARY_H_
+#define QX_PLATFORM_FAKE_FAKE_CARD_LIBRARY_H_
+
+#include <memory>
+#include <string>
+#include <vector>
+
+#include "platform/dynamic_library.h"
+#include "platform/fake/fake_card_reader.h"
+
+namespace qx::platform::fake {
+
+class FakeCardReader final : public CardReaderCore {
+ public:
+  // The card in the reader; tests change it freely, also between two calls of a run.
+  CardItems& card() { return card_; }
+  void set_card_present(bool present) { card_present_ = present; }
+
+  // Every call in order, as journal lines (see fake_card_reader.h).
+  const std::vector<std::string>& journal() const { return journal_; }
+  void ClearJournal() { journal_.clear(); }
+
+  // How often ICExecute wrote the card.
+  int commits() const { return commits_; }
+
+ protected:
+  std::optional<CardItems> ReadCard() override;
+  bool WriteCard(const CardItems& items, std::string* error) override;
+  void Journal(const std::string& line) override { journal_.push_back(line); }
+
+ private:
+  CardItems card_;
+  bool card_present_ = true;
+  std::vector<std::string> journal_;
+  int commits_ = 0;
+};
+
+class FakeLibraryLoader final : public LibraryLoader {
+ public:
+  explicit FakeLibraryLoader(FakeCardReader& reader, std::string library_name = kCardLibraryName)
+      : reader_(reader), library_name_(std::move(library_name)) {}
+
+  // Null for any other name than the library's, and when the library is absent.
+  std::unique_ptr<DynamicLibrary> Load(const std::string& file_name) override;
+
+  void set_library_present(bool present) { library_present_ = present; }
+  int loads() const { return loads_; }
+  int unloads() const { return unloads_; }
+  // Libraries loaded and not yet unloaded.
+  int loaded() const { return loads_ - unloads_; }
+
+ private:
+  friend class FakeDynamicLibrary;
+
+  FakeCardReader& reader_;
+  std::string library_name_;
+  bool library_present_ = true;
+  int loads_ = 0;
+  int unloads_ = 0;
+};
+
+}  // namespace qx::platform::fake
+
+#endif  // QX_PLATFORM_FAKE_FAKE_CARD_LIBRARY_H_
