@@ -66,7 +66,7 @@ struct UrlParts {
   std::string scheme_name;  // as written, lower case
   std::string host;         // without brackets for an IPv6 literal
   uint16_t port = 0;
-  std::string path;         // path and query as written; "/" when the URL has none
+  std::string path;  // path and query as written; "/" when the URL has none
 };
 
 class HttpRequest {

@@ -7,10 +7,13 @@
 #include <cstdint>
 #include <memory>
 #include <string>
+#include <string_view>
 
 namespace qx::platform {
 class HttpClient;
 class HttpConnection;
+class HttpError;
+class HttpRequest;
 class Prompts;
 }  // namespace qx::platform
 
@@ -41,6 +44,17 @@ class CenterConnection {
   uint16_t port() const { return port_; }
 
  private:
+  int32_t Post(platform::HttpConnection& connection, std::string_view object, std::string_view body,
+               std::unique_ptr<platform::HttpRequest>* request, uint32_t* status,
+               std::string& reply);
+  int32_t Redirect(std::unique_ptr<platform::HttpRequest>* request, std::string_view body,
+                   std::string& reply);
+  int32_t ReadBody(platform::HttpRequest& request, std::string& reply);
+  static int32_t Fail(const platform::HttpError& error, std::string& reply);
+  int32_t Refuse(const char* text);
+
+  int32_t read_size_ = 500000;  // bytes asked for per read of the response body
+  uint32_t request_flags_;      // no cache, no automatic redirect
   platform::HttpClient& http_;
   platform::Prompts& prompts_;
   std::unique_ptr<platform::HttpConnection> connection_;

@@ -1,31 +1,737 @@
-// The HTTP client on POSIX, over libcurl. (Being filled in; this first version fails every
-// connection so that the library links.)
+// The HTTP client on POSIX, over libcurl's multi interface.
+//
+// WinInet hands back control after the response headers and lets the caller pull the body piece
+// by piece (InternetReadFile). libcurl's easy interface runs a whole transfer in one call, so a
+// request drives a multi handle instead: Send runs it until the first byte of the final body (or
+// the end of the transfer), the write callback then pauses the transfer, and every Read resumes it
+// until the piece asked for is in. At most one piece and one network chunk are held here.
+//
+// Quirks handled where they arise:
+//  - libcurl is initialised once per process (std::call_once); libcurl 7.88 with the threaded
+//    resolver is thread-safe to initialise, and the session is opened lazily, never from a static
+//    constructor.
+//  - CURLOPT_NOSIGNAL: libcurl touches no signal disposition. A write to a socket the center
+//    closed can still raise SIGPIPE, so SIGPIPE is blocked on the calling thread while libcurl
+//    runs, and one raised meanwhile is taken off the thread's pending set before unblocking.
+//  - Headers: libcurl adds Accept, Content-Type (for a POST) and Expect of its own; each is
+//    removed or replaced so that the wire carries exactly the request line, Host, Content-Length
+//    and the caller's block, in that order. HTTP/1.1 is forced. No redirect is followed.
+//  - The easy and multi handles (and with them live connections and the DNS cache) are kept in
+//    the client between requests: connection objects come and go per exchange, connections do
+//    not have to.
+//  - Proxies: whatever the environment configures (http_proxy, no_proxy), as libcurl reads it.
+#include <curl/curl.h>
+#include <signal.h>
+#include <time.h>
+
+#include <pthread.h>
+
+#include <algorithm>
+#include <cctype>
+#include <cerrno>
+#include <chrono>
+#include <cstring>
 #include <memory>
+#include <mutex>
+#include <optional>
+#include <string>
+#include <utility>
+#include <vector>
 
 #include "platform/http_client.h"
 #include "platform/posix/default_parts.h"
+#include "platform/prompts.h"
 
 namespace qx::platform {
 namespace {
 
-class PendingHttpClient final : public HttpClient {
- public:
-  HttpError Connect(const std::string&, uint16_t, std::unique_ptr<HttpConnection>*) override {
-    return HttpError::Other("HTTP client not available yet");
+constexpr std::chrono::milliseconds kDefaultConnectTimeout{60000};
+constexpr std::chrono::milliseconds kDefaultStallTimeout{60000};
+
+// ---- libcurl, once per process -----------------------------------------------------------------
+
+struct CurlGlobal {
+  CURLcode code = CURLE_FAILED_INIT;
+  ~CurlGlobal() {
+    if (code == CURLE_OK) {
+      curl_global_cleanup();
+    }
   }
-  bool CrackUrl(std::string_view, UrlParts*) override { return false; }
-  void SetTimeouts(std::chrono::milliseconds, std::chrono::milliseconds) override {}
 };
+
+CURLcode InitCurlOnce() {
+  static std::once_flag once;
+  static CurlGlobal global;
+  std::call_once(once, [] { global.code = curl_global_init(CURL_GLOBAL_ALL); });
+  return global.code;
+}
+
+// ---- SIGPIPE on this thread only ---------------------------------------------------------------
+
+class SigpipeBlock {
+ public:
+  SigpipeBlock() {
+    sigset_t pending;
+    sigemptyset(&pending);
+    was_pending_ = sigpending(&pending) == 0 && sigismember(&pending, SIGPIPE) == 1;
+    sigset_t pipe_only;
+    sigemptyset(&pipe_only);
+    sigaddset(&pipe_only, SIGPIPE);
+    blocked_ = pthread_sigmask(SIG_BLOCK, &pipe_only, &old_) == 0;
+  }
+  SigpipeBlock(const SigpipeBlock&) = delete;
+  SigpipeBlock& operator=(const SigpipeBlock&) = delete;
+  ~SigpipeBlock() {
+    if (!blocked_) {
+      return;
+    }
+    // A SIGPIPE raised by our own writes would be delivered as soon as the mask is restored:
+    // take it off first, unless it was pending (the host's) before we started.
+    if (!was_pending_) {
+      sigset_t pending;
+      sigemptyset(&pending);
+      if (sigpending(&pending) == 0 && sigismember(&pending, SIGPIPE) == 1) {
+        sigset_t pipe_only;
+        sigemptyset(&pipe_only);
+        sigaddset(&pipe_only, SIGPIPE);
+        const timespec zero{0, 0};
+        while (sigtimedwait(&pipe_only, nullptr, &zero) == -1 && errno == EINTR) {
+        }
+      }
+    }
+    pthread_sigmask(SIG_SETMASK, &old_, nullptr);
+  }
+
+ private:
+  sigset_t old_{};
+  bool blocked_ = false;
+  bool was_pending_ = false;
+};
+
+// ---- helpers -----------------------------------------------------------------------------------
+
+std::string Lower(std::string_view text) {
+  std::string out(text);
+  for (char& c : out) {
+    c = static_cast<char>(std::tolower(static_cast<unsigned char>(c)));
+  }
+  return out;
+}
+
+bool StartsWithNoCase(std::string_view text, std::string_view prefix) {
+  return text.size() >= prefix.size() && Lower(text.substr(0, prefix.size())) == Lower(prefix);
+}
+
+// Bytes that may not stand in a URL path as they are (space, controls, non-ASCII) are escaped.
+std::string EscapePath(std::string_view object) {
+  static const char kHex[] = "0123456789ABCDEF";
+  std::string out;
+  if (object.empty() || object.front() != '/') {
+    out += '/';
+  }
+  for (char c : object) {
+    auto u = static_cast<unsigned char>(c);
+    if (u <= 0x20 || u >= 0x7f || c == '"' || c == '<' || c == '>' || c == '\\' || c == '^' ||
+        c == '`' || c == '{' || c == '|' || c == '}') {
+      out += '%';
+      out += kHex[u >> 4];
+      out += kHex[u & 0x0f];
+    } else {
+      out += c;
+    }
+  }
+  return out;
+}
+
+HttpError CurlFailure(CURLcode code, const char* detail) {
+  std::string text = curl_easy_strerror(code);
+  if (detail != nullptr && detail[0] != '\0') {
+    text += ": ";
+    text += detail;
+    while (!text.empty() && (text.back() == '\n' || text.back() == '\r')) {
+      text.pop_back();
+    }
+  }
+  switch (code) {
+    case CURLE_OUT_OF_MEMORY:
+    case CURLE_FAILED_INIT:
+    case CURLE_BAD_FUNCTION_ARGUMENT:
+    case CURLE_UNKNOWN_OPTION:
+    case CURLE_NOT_BUILT_IN:
+      return HttpError::Other(std::move(text));
+    default:
+      return HttpError::Internet(std::move(text));
+  }
+}
+
+// ---- the session
+// ---------------------------------------------------------------------------------
+
+// One easy handle inside one multi handle: the unit a request borrows from the client.
+struct TransferSlot {
+  CURLM* multi = nullptr;
+  CURL* easy = nullptr;
+  ~TransferSlot() {
+    if (easy != nullptr) {
+      curl_easy_cleanup(easy);
+    }
+    if (multi != nullptr) {
+      curl_multi_cleanup(multi);
+    }
+  }
+};
+
+class CurlHttpClient;
+
+class CurlHttpRequest final : public HttpRequest {
+ public:
+  CurlHttpRequest(CurlHttpClient& client, std::string url, std::string server_label)
+      : client_(client), url_(std::move(url)), server_label_(std::move(server_label)) {}
+  ~CurlHttpRequest() override;
+
+  HttpError Send(std::string_view headers, std::string_view body) override;
+  HttpError QueryStatusCode(uint32_t* status) override;
+  HttpError QueryRawHeaders(std::string* headers) override;
+  CredentialAnswer AskCredentials(Prompts& prompts) override;
+  HttpError Read(char* buffer, std::size_t size, std::size_t* read) override;
+
+ private:
+  static size_t OnHeader(char* data, size_t size, size_t count, void* self);
+  static size_t OnBody(char* data, size_t size, size_t count, void* self);
+
+  void Detach();
+  HttpError Drive(bool until_body_starts);
+
+  CurlHttpClient& client_;
+  std::unique_ptr<TransferSlot> slot_;
+  std::string url_;
+  std::string server_label_;
+  std::string body_;
+  curl_slist* header_list_ = nullptr;
+  bool attached_ = false;
+  bool sent_ = false;
+  bool done_ = false;
+  bool paused_ = false;
+  CURLcode result_ = CURLE_OK;
+  char error_buffer_[CURL_ERROR_SIZE] = {};
+
+  std::string headers_;    // the raw header block of the latest response
+  std::string pending_;    // body bytes received and not yet read
+  std::size_t limit_ = 0;  // pending_ may grow while it holds fewer bytes than this
+  bool body_started_ = false;
+
+  bool has_credentials_ = false;
+  Credentials credentials_;
+  unsigned long auth_methods_ = CURLAUTH_BASIC;
+};
+
+class CurlHttpConnection final : public HttpConnection {
+ public:
+  CurlHttpConnection(CurlHttpClient& client, std::string server, uint16_t port)
+      : client_(client), server_(std::move(server)), port_(port) {}
+
+  void SetConnectedState() override {}
+
+  HttpError OpenRequest(std::string_view verb, std::string_view object, uint32_t flags,
+                        std::unique_ptr<HttpRequest>* request) override;
+
+ private:
+  CurlHttpClient& client_;
+  std::string server_;
+  uint16_t port_;
+};
+
+class CurlHttpClient final : public HttpClient {
+ public:
+  ~CurlHttpClient() override = default;
+
+  HttpError Connect(const std::string& server, uint16_t port,
+                    std::unique_ptr<HttpConnection>* connection) override {
+    connection->reset();
+    if (server.empty()) {
+      return HttpError::Other("No server name is set for the center.");
+    }
+    if (server.find_first_of(" \t\r\n/?#@") != std::string::npos) {
+      return HttpError::Other("The server name \"" + server + "\" is not a host name or address.");
+    }
+    if (port == 0) {
+      return HttpError::Other("Port 0 is not a port the center can be reached on.");
+    }
+    HttpError session = OpenSession();
+    if (!session.ok()) {
+      return session;
+    }
+    *connection = std::make_unique<CurlHttpConnection>(*this, server, port);
+    return HttpError();
+  }
+
+  bool CrackUrl(std::string_view url, UrlParts* parts) override;
+
+  void SetTimeouts(std::chrono::milliseconds connect, std::chrono::milliseconds stall) override {
+    std::lock_guard<std::mutex> lock(mutex_);
+    connect_timeout_ = connect;
+    stall_timeout_ = stall;
+  }
+
+  std::pair<std::chrono::milliseconds, std::chrono::milliseconds> Timeouts() {
+    std::lock_guard<std::mutex> lock(mutex_);
+    return {connect_timeout_, stall_timeout_};
+  }
+
+  HttpError OpenSession() {
+    CURLcode code = InitCurlOnce();
+    if (code != CURLE_OK) {
+      return HttpError::Other(std::string("The internet session cannot be opened: ") +
+                              curl_easy_strerror(code));
+    }
+    return HttpError();
+  }
+
+  // A slot for one request: the kept one when it is free, else a new one.
+  std::unique_ptr<TransferSlot> TakeSlot() {
+    {
+      std::lock_guard<std::mutex> lock(mutex_);
+      if (idle_) {
+        std::unique_ptr<TransferSlot> slot = std::move(idle_);
+        curl_easy_reset(slot->easy);
+        return slot;
+      }
+    }
+    auto slot = std::make_unique<TransferSlot>();
+    slot->multi = curl_multi_init();
+    slot->easy = curl_easy_init();
+    if (slot->multi == nullptr || slot->easy == nullptr) {
+      return nullptr;
+    }
+    return slot;
+  }
+
+  void ReturnSlot(std::unique_ptr<TransferSlot> slot) {
+    std::lock_guard<std::mutex> lock(mutex_);
+    if (!idle_) {
+      idle_ = std::move(slot);
+    }
+  }
+
+ private:
+  std::mutex mutex_;
+  std::unique_ptr<TransferSlot> idle_;
+  std::chrono::milliseconds connect_timeout_ = kDefaultConnectTimeout;
+  std::chrono::milliseconds stall_timeout_ = kDefaultStallTimeout;
+};
+
+// ---- connection
+// ----------------------------------------------------------------------------------
+
+HttpError CurlHttpConnection::OpenRequest(std::string_view verb, std::string_view object,
+                                          uint32_t /*flags*/,
+                                          std::unique_ptr<HttpRequest>* request) {
+  // Every request is fetched from the center and no redirect is ever followed, so both flags
+  // are what libcurl does anyway.
+  request->reset();
+  if (verb != "POST") {
+    return HttpError::Other("Only POST requests are made to the center.");
+  }
+  std::string host = server_;
+  if (host.find(':') != std::string::npos && host.front() != '[') {
+    host = "[" + host + "]";
+  }
+  std::string url = "http://" + host + ":" + std::to_string(port_) + EscapePath(object);
+  *request = std::make_unique<CurlHttpRequest>(client_, std::move(url),
+                                               server_ + ":" + std::to_string(port_));
+  return HttpError();
+}
+
+// ---- request
+// -------------------------------------------------------------------------------------
+
+CurlHttpRequest::~CurlHttpRequest() {
+  Detach();
+  curl_slist_free_all(header_list_);
+  if (slot_) {
+    client_.ReturnSlot(std::move(slot_));
+  }
+}
+
+void CurlHttpRequest::Detach() {
+  if (attached_) {
+    SigpipeBlock block;
+    // An unfinished transfer is abandoned here; libcurl closes its connection.
+    curl_multi_remove_handle(slot_->multi, slot_->easy);
+    attached_ = false;
+  }
+}
+
+size_t CurlHttpRequest::OnHeader(char* data, size_t size, size_t count, void* self) {
+  auto* request = static_cast<CurlHttpRequest*>(self);
+  std::string_view line(data, size * count);
+  // Each response of the transfer (a 100 Continue, an authentication round) starts anew.
+  if (StartsWithNoCase(line, "HTTP/")) {
+    request->headers_.clear();
+  }
+  request->headers_.append(line);
+  return size * count;
+}
+
+size_t CurlHttpRequest::OnBody(char* data, size_t size, size_t count, void* self) {
+  auto* request = static_cast<CurlHttpRequest*>(self);
+  request->body_started_ = true;
+  if (request->pending_.size() >= request->limit_) {
+    request->paused_ = true;
+    return CURL_WRITEFUNC_PAUSE;
+  }
+  request->pending_.append(data, size * count);
+  return size * count;
+}
+
+HttpError CurlHttpRequest::Send(std::string_view headers, std::string_view body) {
+  Detach();
+  if (!slot_) {
+    slot_ = client_.TakeSlot();
+    if (!slot_) {
+      return HttpError::Other("No HTTP request can be made: out of memory.");
+    }
+  } else {
+    curl_easy_reset(slot_->easy);
+  }
+  sent_ = false;
+  done_ = false;
+  paused_ = false;
+  body_started_ = false;
+  result_ = CURLE_OK;
+  headers_.clear();
+  pending_.clear();
+  limit_ = 0;
+  error_buffer_[0] = '\0';
+  body_.assign(body.data(), body.size());
+
+  // With Digest the first round may go out without a body (libcurl's negotiation), so libcurl
+  // must write Content-Length itself then.
+  const bool own_length = !(has_credentials_ && (auth_methods_ & CURLAUTH_DIGEST) != 0);
+  curl_slist_free_all(header_list_);
+  header_list_ = nullptr;
+  std::vector<std::string> lines;
+  if (own_length) {
+    lines.push_back("Content-Length: " + std::to_string(body_.size()));
+  }
+  std::string_view rest = headers;
+  while (!rest.empty()) {
+    std::size_t end = rest.find('\n');
+    std::string_view line = rest.substr(0, end);
+    rest = end == std::string_view::npos ? std::string_view() : rest.substr(end + 1);
+    if (!line.empty() && line.back() == '\r') {
+      line.remove_suffix(1);
+    }
+    if (!line.empty()) {
+      lines.emplace_back(line);
+    }
+  }
+  // Headers libcurl would add of its own: an empty "Name:" removes them.
+  for (const char* own : {"Accept:", "Content-Type:", "Expect:"}) {
+    std::string_view name(own);
+    bool given = std::any_of(lines.begin(), lines.end(),
+                             [&](const std::string& l) { return StartsWithNoCase(l, name); });
+    if (!given) {
+      lines.emplace_back(own);
+    }
+  }
+  for (const std::string& l : lines) {
+    curl_slist* grown = curl_slist_append(header_list_, l.c_str());
+    if (grown == nullptr) {
+      return HttpError::Other("No HTTP request can be made: out of memory.");
+    }
+    header_list_ = grown;
+  }
+
+  auto [connect_timeout, stall_timeout] = client_.Timeouts();
+  long stall_seconds = static_cast<long>((stall_timeout.count() + 999) / 1000);
+  CURL* easy = slot_->easy;
+  curl_easy_setopt(easy, CURLOPT_URL, url_.c_str());
+  curl_easy_setopt(easy, CURLOPT_PROTOCOLS_STR, "http");
+  curl_easy_setopt(easy, CURLOPT_NOSIGNAL, 1L);
+  curl_easy_setopt(easy, CURLOPT_HTTP_VERSION, static_cast<long>(CURL_HTTP_VERSION_1_1));
+  curl_easy_setopt(easy, CURLOPT_FOLLOWLOCATION, 0L);
+  curl_easy_setopt(easy, CURLOPT_POST, 1L);
+  curl_easy_setopt(easy, CURLOPT_POSTFIELDS, body_.data());
+  curl_easy_setopt(easy, CURLOPT_POSTFIELDSIZE_LARGE, static_cast<curl_off_t>(body_.size()));
+  curl_easy_setopt(easy, CURLOPT_HTTPHEADER, header_list_);
+  curl_easy_setopt(easy, CURLOPT_CONNECTTIMEOUT_MS, static_cast<long>(connect_timeout.count()));
+  curl_easy_setopt(easy, CURLOPT_LOW_SPEED_LIMIT, 1L);
+  curl_easy_setopt(easy, CURLOPT_LOW_SPEED_TIME, std::max(1L, stall_seconds));
+  curl_easy_setopt(easy, CURLOPT_HEADERFUNCTION, &CurlHttpRequest::OnHeader);
+  curl_easy_setopt(easy, CURLOPT_HEADERDATA, this);
+  curl_easy_setopt(easy, CURLOPT_WRITEFUNCTION, &CurlHttpRequest::OnBody);
+  curl_easy_setopt(easy, CURLOPT_WRITEDATA, this);
+  curl_easy_setopt(easy, CURLOPT_ERRORBUFFER, error_buffer_);
+  if (has_credentials_) {
+    curl_easy_setopt(easy, CURLOPT_HTTPAUTH, auth_methods_);
+    curl_easy_setopt(easy, CURLOPT_USERNAME, credentials_.user.c_str());
+    curl_easy_setopt(easy, CURLOPT_PASSWORD, credentials_.password.c_str());
+  }
+
+  SigpipeBlock block;
+  CURLMcode added = curl_multi_add_handle(slot_->multi, easy);
+  if (added != CURLM_OK) {
+    return HttpError::Other(std::string("The HTTP request cannot be started: ") +
+                            curl_multi_strerror(added));
+  }
+  attached_ = true;
+  sent_ = true;
+  HttpError driven = Drive(/*until_body_starts=*/true);
+  if (!driven.ok()) {
+    return driven;
+  }
+  if (done_ && result_ != CURLE_OK) {
+    return CurlFailure(result_, error_buffer_);
+  }
+  return HttpError();
+}
+
+// Runs the transfer until the body has started (Send) or pending_ holds limit_ bytes (Read), or
+// the transfer is over. The caller holds a SigpipeBlock.
+HttpError CurlHttpRequest::Drive(bool until_body_starts) {
+  while (!done_) {
+    if (until_body_starts ? body_started_ : pending_.size() >= limit_) {
+      return HttpError();
+    }
+    if (paused_) {
+      paused_ = false;
+      // Resuming may hand over the held chunk at once, through OnBody.
+      CURLcode resumed = curl_easy_pause(slot_->easy, CURLPAUSE_CONT);
+      if (resumed != CURLE_OK) {
+        return CurlFailure(resumed, error_buffer_);
+      }
+      continue;
+    }
+    int running = 0;
+    CURLMcode code = curl_multi_perform(slot_->multi, &running);
+    if (code != CURLM_OK) {
+      return HttpError::Other(std::string("The HTTP transfer failed: ") +
+                              curl_multi_strerror(code));
+    }
+    int queued = 0;
+    while (CURLMsg* message = curl_multi_info_read(slot_->multi, &queued)) {
+      if (message->msg == CURLMSG_DONE && message->easy_handle == slot_->easy) {
+        done_ = true;
+        result_ = message->data.result;
+      }
+    }
+    if (done_ || paused_ || (until_body_starts ? body_started_ : pending_.size() >= limit_)) {
+      continue;
+    }
+    code = curl_multi_poll(slot_->multi, nullptr, 0, 1000, nullptr);
+    if (code != CURLM_OK) {
+      return HttpError::Other(std::string("The HTTP transfer failed: ") +
+                              curl_multi_strerror(code));
+    }
+  }
+  return HttpError();
+}
+
+HttpError CurlHttpRequest::QueryStatusCode(uint32_t* status) {
+  *status = 0;
+  // The status line of the latest response: "HTTP/1.1 200 OK".
+  std::string_view head(headers_);
+  std::size_t space = head.find(' ');
+  if (!sent_ || !StartsWithNoCase(head, "HTTP/") || space == std::string_view::npos ||
+      head.size() < space + 4 || !std::isdigit(static_cast<unsigned char>(head[space + 1])) ||
+      !std::isdigit(static_cast<unsigned char>(head[space + 2])) ||
+      !std::isdigit(static_cast<unsigned char>(head[space + 3]))) {
+    return HttpError::Internet("The server " + server_label_ + " returned no HTTP status line.");
+  }
+  *status = static_cast<uint32_t>((head[space + 1] - '0') * 100 + (head[space + 2] - '0') * 10 +
+                                  (head[space + 3] - '0'));
+  return HttpError();
+}
+
+HttpError CurlHttpRequest::QueryRawHeaders(std::string* headers) {
+  uint32_t status = 0;
+  HttpError has_status = QueryStatusCode(&status);
+  if (!has_status.ok()) {
+    headers->clear();
+    return has_status;
+  }
+  // Lines as received, each re-ended with CR LF, closed by the empty line.
+  headers->clear();
+  std::string_view rest(headers_);
+  while (!rest.empty()) {
+    std::size_t end = rest.find('\n');
+    std::string_view line = rest.substr(0, end);
+    rest = end == std::string_view::npos ? std::string_view() : rest.substr(end + 1);
+    if (!line.empty() && line.back() == '\r') {
+      line.remove_suffix(1);
+    }
+    if (line.empty()) {
+      break;
+    }
+    headers->append(line);
+    headers->append("\r\n");
+  }
+  headers->append("\r\n");
+  return HttpError();
+}
+
+CredentialAnswer CurlHttpRequest::AskCredentials(Prompts& prompts) {
+  // What the 401 offered: the first scheme we know decides, its realm names the target.
+  bool basic = false;
+  bool digest = false;
+  std::string realm;
+  std::string_view rest(headers_);
+  while (!rest.empty()) {
+    std::size_t end = rest.find('\n');
+    std::string_view line = rest.substr(0, end);
+    rest = end == std::string_view::npos ? std::string_view() : rest.substr(end + 1);
+    if (!StartsWithNoCase(line, "WWW-Authenticate:")) {
+      continue;
+    }
+    std::string_view value = line.substr(std::strlen("WWW-Authenticate:"));
+    while (!value.empty() && (value.front() == ' ' || value.front() == '\t')) {
+      value.remove_prefix(1);
+    }
+    bool is_digest = StartsWithNoCase(value, "Digest");
+    bool is_basic = StartsWithNoCase(value, "Basic");
+    digest = digest || is_digest;
+    basic = basic || is_basic;
+    std::size_t at = Lower(value).find("realm=\"");
+    if ((is_digest || is_basic) && realm.empty() && at != std::string::npos) {
+      std::string_view quoted = value.substr(at + 7);
+      realm = std::string(quoted.substr(0, quoted.find('"')));
+    }
+  }
+  std::string target = server_label_;
+  if (!realm.empty()) {
+    target += " (" + realm + ")";
+  }
+  std::optional<Credentials> given = prompts.AskCredentials(target);
+  if (!given) {
+    return CredentialAnswer::kCancel;
+  }
+  credentials_ = std::move(*given);
+  has_credentials_ = true;
+  auth_methods_ = digest ? CURLAUTH_DIGEST : CURLAUTH_BASIC;
+  return CredentialAnswer::kRetry;
+}
+
+HttpError CurlHttpRequest::Read(char* buffer, std::size_t size, std::size_t* read) {
+  *read = 0;
+  if (!sent_) {
+    return HttpError::Other("The HTTP request has not been sent.");
+  }
+  if (size == 0) {
+    return HttpError();
+  }
+  if (pending_.size() < size && !done_) {
+    SigpipeBlock block;
+    limit_ = size;
+    HttpError driven = Drive(/*until_body_starts=*/false);
+    if (!driven.ok()) {
+      return driven;
+    }
+  }
+  if (pending_.empty() && done_ && result_ != CURLE_OK) {
+    return CurlFailure(result_, error_buffer_);
+  }
+  std::size_t n = std::min(size, pending_.size());
+  std::memcpy(buffer, pending_.data(), n);
+  pending_.erase(0, n);
+  *read = n;
+  return HttpError();
+}
+
+// ---- URLs
+// ----------------------------------------------------------------------------------------
+
+bool CurlHttpClient::CrackUrl(std::string_view url, UrlParts* parts) {
+  *parts = UrlParts();
+  std::size_t colon = url.find("://");
+  if (colon == std::string_view::npos || colon == 0 ||
+      !std::isalpha(static_cast<unsigned char>(url[0]))) {
+    return false;
+  }
+  for (char c : url.substr(0, colon)) {
+    if (!std::isalnum(static_cast<unsigned char>(c)) && c != '+' && c != '-' && c != '.') {
+      return false;
+    }
+  }
+  std::string scheme = Lower(url.substr(0, colon));
+  std::string_view rest = url.substr(colon + 3);
+  std::size_t authority_end = rest.find_first_of("/?#");
+  std::string_view authority = rest.substr(0, authority_end);
+  std::string_view tail =
+      authority_end == std::string_view::npos ? std::string_view() : rest.substr(authority_end);
+  std::size_t at = authority.rfind('@');
+  if (at != std::string_view::npos) {
+    authority.remove_prefix(at + 1);
+  }
+  std::string_view host;
+  std::string_view port_text;
+  if (!authority.empty() && authority.front() == '[') {
+    std::size_t close = authority.find(']');
+    if (close == std::string_view::npos) {
+      return false;
+    }
+    host = authority.substr(1, close - 1);
+    std::string_view after = authority.substr(close + 1);
+    if (!after.empty()) {
+      if (after.front() != ':') {
+        return false;
+      }
+      port_text = after.substr(1);
+    }
+  } else {
+    std::size_t port_colon = authority.rfind(':');
+    host = authority.substr(0, port_colon);
+    if (port_colon != std::string_view::npos) {
+      port_text = authority.substr(port_colon + 1);
+    }
+  }
+  if (host.empty() || host.find_first_of(" \t\r\n") != std::string_view::npos) {
+    return false;
+  }
+  uint32_t port = 0;
+  if (!port_text.empty()) {
+    if (port_text.size() > 5) {
+      return false;
+    }
+    for (char c : port_text) {
+      if (!std::isdigit(static_cast<unsigned char>(c))) {
+        return false;
+      }
+      port = port * 10 + static_cast<uint32_t>(c - '0');
+    }
+    if (port == 0 || port > 65535) {
+      return false;
+    }
+  } else if (scheme == "http") {
+    port = 80;
+  } else if (scheme == "https") {
+    port = 443;
+  } else if (scheme == "ftp") {
+    port = 21;
+  }
+  std::size_t fragment = tail.find('#');
+  tail = tail.substr(0, fragment);
+  parts->scheme = scheme == "http"    ? UrlParts::Scheme::kHttp
+                  : scheme == "https" ? UrlParts::Scheme::kHttps
+                                      : UrlParts::Scheme::kOther;
+  parts->scheme_name = scheme;
+  parts->host = std::string(host);
+  parts->port = static_cast<uint16_t>(port);
+  parts->path = tail.empty() || tail.front() != '/' ? "/" + std::string(tail) : std::string(tail);
+  return true;
+}
 
 }  // namespace
 
-std::unique_ptr<HttpClient> NewHttpClient() { return std::make_unique<PendingHttpClient>(); }
+std::unique_ptr<HttpClient> NewHttpClient() { return std::make_unique<CurlHttpClient>(); }
 
 namespace posix {
+
 HttpClient& DefaultHttpClient() {
+  // Lives as long as the process: a host may still run an exchange from a static destructor.
   static HttpClient* client = NewHttpClient().release();
   return *client;
 }
-}  // namespace posix
 
+}  // namespace posix
 }  // namespace qx::platform
