@@ -2,7 +2,12 @@
 
 # Files named *_texts.cpp hold the system's own texts. The sources are UTF-8; the compiler turns
 # every narrow literal in them into GBK bytes, which is what the host and the user receive.
+# Only GCC can do that; the clang build exists for fuzzing alone, whose targets check no texts,
+# and keeps them in UTF-8.
 function(qx_gbk_texts target)
+  if(NOT CMAKE_CXX_COMPILER_ID STREQUAL "GNU")
+    return()
+  endif()
   get_target_property(_sources ${target} SOURCES)
   foreach(src ${_sources})
     if(src MATCHES "_texts\\.cpp$")
