@@ -158,8 +158,10 @@ int32_t CardLibrary::Get(const std::string& name, std::string* value) {
     SetFailure(-301);
     return status_;
   }
-  // At most 99 bytes, also from a library that left out the terminating zero.
-  value->assign(buffer.TextWithin(kValueBufferSize - 1));
+  // At most 99 bytes, also from a library that left out the terminating zero; such a value may
+  // end in half a character, which is dropped.
+  value->assign(CutToWholeGbkCharacters(buffer.TextWithin(kValueBufferSize - 1),
+                                        kValueBufferSize - 1));
   return status_;
 }
 

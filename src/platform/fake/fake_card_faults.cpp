@@ -8,6 +8,7 @@ namespace qx::platform::fake {
 namespace {
 
 constexpr std::size_t kErrorBufferSize = 1024;
+constexpr std::size_t kValueBufferSize = 100;
 // Longest error text a rule may ask for; a caller must survive it, not hold it.
 constexpr std::size_t kMaxLongErrorText = 15000;
 // GBK for "错", repeated to pad error texts.
@@ -50,6 +51,7 @@ void CardFaults::Clear() {
   rules_.clear();
   shape_ = ErrorTextShape::kTerminated;
   long_length_ = 0;
+  unterminated_values_ = false;
 }
 
 bool CardFaults::Parse(std::string_view rules, std::string* error) {
@@ -101,6 +103,10 @@ bool CardFaults::ParseRule(std::string_view text, std::string* error) {
     return false;
   }
 
+  if (rule.entry == "ICGet" && rule.item.empty() && verb == "unterminated" && !has_argument) {
+    unterminated_values_ = true;
+    return true;
+  }
   if (rule.entry == "ICGeterrMsg" && verb == "unterminated" && !has_argument) {
     shape_ = ErrorTextShape::kUnterminated;
     return true;
@@ -197,6 +203,17 @@ void CardFaults::WriteErrorText(std::string_view text, char* buffer) const {
       break;
     }
   }
+}
+
+void CardFaults::WriteValue(std::string_view value, char* buffer) const {
+  if (unterminated_values_) {
+    const std::string bytes = Padded(value, kValueBufferSize);
+    std::memcpy(buffer, bytes.data(), bytes.size());
+    return;
+  }
+  const std::size_t size = std::min(value.size(), kValueBufferSize - 1);
+  std::memcpy(buffer, value.data(), size);
+  buffer[size] = '\0';
 }
 
 }  // namespace qx::platform::fake

@@ -8,6 +8,7 @@
 //   ICGeterrMsg=missing     the entry point is not exported (in-process double only)
 //   ICGeterrMsg=unterminated  the error text fills all 1024 bytes, no terminating zero
 //   ICGeterrMsg=long:5000   the error text is 5000 bytes, ignoring the 1024-byte buffer
+//   ICGet=unterminated      values fill all 100 bytes of the buffer, no terminating zero
 // Rules are separated by ';' or line breaks; blanks around them and lines starting with '#' are
 // ignored. Every rule whose target matches a call counts that call, also when an earlier rule
 // already decided it; the first rule that fires decides. Used by the in-process double and by
@@ -40,12 +41,17 @@ class CardFaults {
   bool IsMissing(std::string_view entry) const;
 
   ErrorTextShape error_text_shape() const { return shape_; }
+  bool unterminated_values() const { return unterminated_values_; }
   std::size_t long_error_text_length() const { return long_length_; }
 
   // Writes text into buffer as ICGeterrMsg does under these rules: terminated and cut to fit
   // 1024 bytes; or filling all 1024 bytes with no zero; or long_error_text_length() bytes and a
   // zero. Filler (GBK double-byte characters) pads the text where the shape asks for more bytes.
   void WriteErrorText(std::string_view text, char* buffer) const;
+
+  // Writes value into a 100-byte ICGet buffer: terminated (at most 99 bytes), or, under
+  // "ICGet=unterminated", padded with filler to fill all 100 bytes without a zero.
+  void WriteValue(std::string_view value, char* buffer) const;
 
  private:
   enum class Kind { kFail, kFailTimes, kFailAfter, kFailOn, kReturn, kMissing };
@@ -62,6 +68,7 @@ class CardFaults {
   std::vector<Rule> rules_;
   ErrorTextShape shape_ = ErrorTextShape::kTerminated;
   std::size_t long_length_ = 0;
+  bool unterminated_values_ = false;
 };
 
 }  // namespace qx::platform::fake

@@ -87,9 +87,7 @@ int CardReaderCore::Get(const char* name, char* value) {
   } else if (auto it = card_.find(item); it == card_.end()) {
     result = Fail("no item " + item + " on the card");
   } else {
-    const std::size_t size = std::min(it->second.size(), kMaxValueLength);
-    std::memcpy(value, it->second.data(), size);
-    value[size] = '\0';
+    faults_.WriteValue(it->second, value);
   }
   return Record("ICGet(" + EscapeArgument(item) + ")", result);
 }
