@@ -72,7 +72,11 @@ std::vector<std::string> ReadLines(const std::string& path) {
 }
 
 std::string CardSimLibrary(const std::string& variant) {
-#ifdef QX_QXIC_FILE
+// tests/CMakeLists.txt names the definition after the target: QXIC_FILE.
+#if defined(QXIC_FILE)
+  const std::filesystem::path built(QXIC_FILE);
+  return (built.parent_path() / ("lib" + variant + ".so")).string();
+#elif defined(QX_QXIC_FILE)
   const std::filesystem::path built(QX_QXIC_FILE);
   return (built.parent_path() / ("lib" + variant + ".so")).string();
 #else
