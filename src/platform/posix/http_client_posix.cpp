@@ -30,6 +30,7 @@
 #include <cctype>
 #include <cerrno>
 #include <chrono>
+#include <cstdio>
 #include <cstring>
 #include <memory>
 #include <mutex>
@@ -201,6 +202,7 @@ class CurlHttpRequest final : public HttpRequest {
 
   void Detach();
   HttpError Drive(bool until_body_starts);
+  bool Stalled();
 
   CurlHttpClient& client_;
   std::unique_ptr<TransferSlot> slot_;
@@ -219,6 +221,12 @@ class CurlHttpRequest final : public HttpRequest {
   std::string pending_;    // body bytes received and not yet read
   std::size_t limit_ = 0;  // pending_ may grow while it holds fewer bytes than this
   bool body_started_ = false;
+
+  // libcurl's LOW_SPEED check averages over several seconds, so a few bytes followed by silence
+  // pass it for a long time; the stall is timed here instead, from the last byte moved.
+  std::chrono::milliseconds stall_timeout_{kDefaultStallTimeout};
+  std::chrono::steady_clock::time_point last_progress_;
+  curl_off_t last_bytes_ = -1;
 
   bool has_credentials_ = false;
   Credentials credentials_;
@@ -403,6 +411,8 @@ HttpError CurlHttpRequest::Send(std::string_view headers, std::string_view body)
   pending_.clear();
   limit_ = 0;
   error_buffer_[0] = '\0';
+  last_bytes_ = -1;
+  last_progress_ = std::chrono::steady_clock::now();
   body_.assign(body.data(), body.size());
 
   // With Digest the first round may go out without a body (libcurl's negotiation), so libcurl
@@ -444,7 +454,7 @@ HttpError CurlHttpRequest::Send(std::string_view headers, std::string_view body)
   }
 
   auto [connect_timeout, stall_timeout] = client_.Timeouts();
-  long stall_seconds = static_cast<long>((stall_timeout.count() + 999) / 1000);
+  stall_timeout_ = stall_timeout;
   CURL* easy = slot_->easy;
   curl_easy_setopt(easy, CURLOPT_URL, url_.c_str());
   curl_easy_setopt(easy, CURLOPT_PROTOCOLS_STR, "http");
@@ -456,8 +466,6 @@ HttpError CurlHttpRequest::Send(std::string_view headers, std::string_view body)
   curl_easy_setopt(easy, CURLOPT_POSTFIELDSIZE_LARGE, static_cast<curl_off_t>(body_.size()));
   curl_easy_setopt(easy, CURLOPT_HTTPHEADER, header_list_);
   curl_easy_setopt(easy, CURLOPT_CONNECTTIMEOUT_MS, static_cast<long>(connect_timeout.count()));
-  curl_easy_setopt(easy, CURLOPT_LOW_SPEED_LIMIT, 1L);
-  curl_easy_setopt(easy, CURLOPT_LOW_SPEED_TIME, std::max(1L, stall_seconds));
   curl_easy_setopt(easy, CURLOPT_HEADERFUNCTION, &CurlHttpRequest::OnHeader);
   curl_easy_setopt(easy, CURLOPT_HEADERDATA, this);
   curl_easy_setopt(easy, CURLOPT_WRITEFUNCTION, &CurlHttpRequest::OnBody);
@@ -519,13 +527,47 @@ HttpError CurlHttpRequest::Drive(bool until_body_starts) {
     if (done_ || paused_ || (until_body_starts ? body_started_ : pending_.size() >= limit_)) {
       continue;
     }
-    code = curl_multi_poll(slot_->multi, nullptr, 0, 1000, nullptr);
+    if (Stalled()) {
+      // Abandon the transfer as libcurl would on its own time-out.
+      Detach();
+      done_ = true;
+      result_ = CURLE_OPERATION_TIMEDOUT;
+      std::snprintf(error_buffer_, sizeof error_buffer_, "no data from %s for %lld ms",
+                    server_label_.c_str(), static_cast<long long>(stall_timeout_.count()));
+      return HttpError();
+    }
+    code = curl_multi_poll(slot_->multi, nullptr, 0, 100, nullptr);
     if (code != CURLM_OK) {
       return HttpError::Other(std::string("The HTTP transfer failed: ") +
                               curl_multi_strerror(code));
     }
   }
   return HttpError();
+}
+
+// True once bytes have stopped moving for the stall time-out. The connection phase is left to
+// libcurl's connect time-out: the clock starts when the request is ready to go out.
+bool CurlHttpRequest::Stalled() {
+  const auto now = std::chrono::steady_clock::now();
+  curl_off_t pretransfer = 0;
+  curl_easy_getinfo(slot_->easy, CURLINFO_PRETRANSFER_TIME_T, &pretransfer);
+  if (pretransfer <= 0) {
+    last_progress_ = now;
+    return false;
+  }
+  curl_off_t up = 0;
+  curl_off_t down = 0;
+  long header_bytes = 0;
+  curl_easy_getinfo(slot_->easy, CURLINFO_SIZE_UPLOAD_T, &up);
+  curl_easy_getinfo(slot_->easy, CURLINFO_SIZE_DOWNLOAD_T, &down);
+  curl_easy_getinfo(slot_->easy, CURLINFO_HEADER_SIZE, &header_bytes);
+  const curl_off_t bytes = up + down + header_bytes;
+  if (bytes != last_bytes_) {
+    last_bytes_ = bytes;
+    last_progress_ = now;
+    return false;
+  }
+  return now - last_progress_ >= stall_timeout_;
 }
 
 HttpError CurlHttpRequest::QueryStatusCode(uint32_t* status) {
@@ -623,6 +665,8 @@ HttpError CurlHttpRequest::Read(char* buffer, std::size_t size, std::size_t* rea
   if (pending_.size() < size && !done_) {
     SigpipeBlock block;
     limit_ = size;
+    // The time the caller spent between two reads is not the center's silence.
+    last_progress_ = std::chrono::steady_clock::now();
     HttpError driven = Drive(/*until_body_starts=*/false);
     if (!driven.ok()) {
       return driven;

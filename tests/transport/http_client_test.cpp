@@ -1,0 +1,192 @@
+// The POSIX HTTP client at the wire: the exact request bytes, answers that are not proper HTTP,
+// URL splitting, and the host's signal state left as it was.
+#include "platform/http_client.h"
+
+#include <signal.h>
+
+#include <chrono>
+#include <cstring>
+#include <memory>
+#include <string>
+
+#include <gtest/gtest.h>
+
+#include "platform/fake/fake_prompts.h"
+#include "support/gbk.h"
+#include "transport/center_connection.h"
+#include "transport/raw_server.h"
+
+namespace qx::platform {
+namespace {
+
+using namespace std::chrono_literals;
+using test::Gbk;
+using test::RawServer;
+using transport::CenterConnection;
+
+const std::string kOk = "HTTP/1.1 200 OK\r\nContent-Length: 2\r\nConnection: close\r\n\r\nok";
+
+TEST(HttpClientWireTest, SendsExactlyTheRequestLineHostLengthAndTheTwoHeaders) {
+  RawServer server({kOk});
+  ASSERT_NE(server.port(), 0);
+  std::unique_ptr<HttpClient> http = NewHttpClient();
+  fake::FakePrompts prompts;
+  CenterConnection connection(*http, prompts);
+  connection.SetServer("127.0.0.1", server.port());
+
+  const std::string body =
+      Gbk("<Program><FunctionID>11</FunctionID><parameters><name>张伟</name>"
+          "</parameters></Program>");
+  std::string reply;
+  ASSERT_EQ(connection.Exchange("/qx/servlet", body, reply), CenterConnection::kOk) << reply;
+  EXPECT_EQ(reply, "ok");
+
+  ASSERT_EQ(server.Requests().size(), 1u);
+  EXPECT_EQ(server.Requests()[0],
+            "POST /qx/servlet HTTP/1.1\r\n"
+            "Host: 127.0.0.1:" +
+                std::to_string(server.port()) +
+                "\r\n"
+                "Content-Length: " +
+                std::to_string(body.size()) +
+                "\r\n"
+                "Accept: text/*\r\n"
+                "User-Agent: Quillon_Net\r\n"
+                "\r\n" +
+                body);
+}
+
+TEST(HttpClientWireTest, ALargeBodyGoesWithoutExpectContinue) {
+  RawServer server({kOk});
+  std::unique_ptr<HttpClient> http = NewHttpClient();
+  fake::FakePrompts prompts;
+  CenterConnection connection(*http, prompts);
+  connection.SetServer("127.0.0.1", server.port());
+  const std::string body(2 * 1024 * 1024, 'a');  // above libcurl's Expect threshold of 1 MB
+  std::string reply;
+  ASSERT_EQ(connection.Exchange("/qx/servlet", body, reply), CenterConnection::kOk) << reply;
+  ASSERT_EQ(server.Requests().size(), 1u);
+  const std::string wire = server.Requests()[0];
+  EXPECT_EQ(wire.find("Expect"), std::string::npos);
+  EXPECT_EQ(wire.size() - wire.find("\r\n\r\n") - 4, body.size());
+}
+
+// Answers that carry no readable HTTP status are internet failures with a description.
+TEST(HttpClientWireTest, AnswersWithoutAStatusAreInternetFailures) {
+  struct Case {
+    const char* name;
+    std::string response;
+  };
+  const Case cases[] = {
+      {"closed without a byte", ""},
+      {"not HTTP", "garbage\r\n\r\n"},
+      {"status line cut short", "HTTP/1.1 2"},
+      {"body shorter than announced", "HTTP/1.1 200 OK\r\nContent-Length: 50\r\n\r\nshort"},
+  };
+  for (const Case& c : cases) {
+    SCOPED_TRACE(c.name);
+    RawServer server({c.response});
+    std::unique_ptr<HttpClient> http = NewHttpClient();
+    http->SetTimeouts(5s, 5s);
+    fake::FakePrompts prompts;
+    CenterConnection connection(*http, prompts);
+    connection.SetServer("127.0.0.1", server.port());
+    std::string reply;
+    EXPECT_EQ(connection.Exchange("/qx/servlet", "<Program/>", reply),
+              CenterConnection::kInternetFailed);
+    EXPECT_FALSE(reply.empty());
+    EXPECT_EQ(reply.find("short"), std::string::npos) << reply;
+    EXPECT_TRUE(prompts.shown().empty());
+  }
+}
+
+TEST(HttpClientWireTest, TheRedirectLocationIsTakenCaseSensitivelyUpToTheLineEnd) {
+  RawServer target({kOk});
+  const std::string moved =
+      "HTTP/1.1 302 Found\r\nlocation: http://127.0.0.1:1/x\r\n"
+      "Location: http://127.0.0.1:" +
+      std::to_string(target.port()) +
+      "/other/servlet?a=1\r\nContent-Length: 0\r\nConnection: close\r\n\r\n";
+  RawServer center({moved});
+  std::unique_ptr<HttpClient> http = NewHttpClient();
+  fake::FakePrompts prompts;
+  CenterConnection connection(*http, prompts);
+  connection.SetServer("127.0.0.1", center.port());
+  std::string reply;
+  ASSERT_EQ(connection.Exchange("/qx/servlet", "<Program/>", reply), CenterConnection::kOk)
+      << reply;
+  EXPECT_EQ(reply, "ok");
+  ASSERT_EQ(target.Requests().size(), 1u);
+  EXPECT_EQ(target.Requests()[0].rfind("POST /other/servlet?a=1 HTTP/1.1\r\n", 0), 0u);
+  EXPECT_NE(target.Requests()[0].find("\r\n\r\n<Program/>"), std::string::npos);
+}
+
+TEST(HttpClientTest, LeavesTheHostsSignalStateAlone) {
+  struct sigaction before {};
+  sigaction(SIGPIPE, nullptr, &before);
+  sigset_t mask_before;
+  pthread_sigmask(SIG_SETMASK, nullptr, &mask_before);
+
+  RawServer server({kOk});
+  std::unique_ptr<HttpClient> http = NewHttpClient();
+  fake::FakePrompts prompts;
+  CenterConnection connection(*http, prompts);
+  connection.SetServer("127.0.0.1", server.port());
+  std::string reply;
+  ASSERT_EQ(connection.Exchange("/qx/servlet", "<Program/>", reply), CenterConnection::kOk);
+
+  struct sigaction after {};
+  sigaction(SIGPIPE, nullptr, &after);
+  EXPECT_EQ(after.sa_handler, before.sa_handler);
+  sigset_t mask_after;
+  pthread_sigmask(SIG_SETMASK, nullptr, &mask_after);
+  EXPECT_EQ(sigismember(&mask_after, SIGPIPE), sigismember(&mask_before, SIGPIPE));
+  sigset_t pending;
+  sigpending(&pending);
+  EXPECT_EQ(sigismember(&pending, SIGPIPE), 0);
+}
+
+TEST(HttpClientTest, CracksUrls) {
+  struct Case {
+    const char* url;
+    bool ok;
+    UrlParts::Scheme scheme;
+    const char* host;
+    uint16_t port;
+    const char* path;
+  };
+  using S = UrlParts::Scheme;
+  const Case cases[] = {
+      {"http://10.1.2.3:8080/qx/servlet", true, S::kHttp, "10.1.2.3", 8080, "/qx/servlet"},
+      {"http://center.example/qx?id=1#top", true, S::kHttp, "center.example", 80, "/qx?id=1"},
+      {"HTTP://Center:81", true, S::kHttp, "Center", 81, "/"},
+      {"http://user:pw@host/p", true, S::kHttp, "host", 80, "/p"},
+      {"http://[::1]:9000/p", true, S::kHttp, "::1", 9000, "/p"},
+      {"https://host/p", true, S::kHttps, "host", 443, "/p"},
+      {"ftp://host/file", true, S::kOther, "host", 21, "/file"},
+      {"http://host?q", true, S::kHttp, "host", 80, "/?q"},
+      {"/relative/path", false, S::kOther, "", 0, ""},
+      {"not a url", false, S::kOther, "", 0, ""},
+      {"http://", false, S::kOther, "", 0, ""},
+      {"http://host:0/", false, S::kOther, "", 0, ""},
+      {"http://host:70000/", false, S::kOther, "", 0, ""},
+      {"http://host:8x/", false, S::kOther, "", 0, ""},
+      {"http://[::1/", false, S::kOther, "", 0, ""},
+  };
+  std::unique_ptr<HttpClient> http = NewHttpClient();
+  for (const Case& c : cases) {
+    SCOPED_TRACE(c.url);
+    UrlParts parts;
+    ASSERT_EQ(http->CrackUrl(c.url, &parts), c.ok);
+    if (!c.ok) {
+      continue;
+    }
+    EXPECT_EQ(parts.scheme, c.scheme);
+    EXPECT_EQ(parts.host, c.host);
+    EXPECT_EQ(parts.port, c.port);
+    EXPECT_EQ(parts.path, c.path);
+  }
+}
+
+}  // namespace
+}  // namespace qx::platform
