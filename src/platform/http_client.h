@@ -13,7 +13,8 @@
 // an HttpError, which is either ok or carries a kind (an internet failure, i.e. the network or
 // the HTTP exchange itself, or another failure such as a local resource) and the description the
 // user or the host gets to read. std::bad_alloc may still escape. All calls block the calling
-// thread; one object is used by one thread at a time.
+// thread; one object is used by one thread at a time. Connections and requests must not outlive
+// the HttpClient that made them.
 #ifndef QX_PLATFORM_HTTP_CLIENT_H_
 #define QX_PLATFORM_HTTP_CLIENT_H_
 
