@@ -1,17 +1,495 @@
-// The XML DOM document on POSIX, over pugixml. (Being filled in: this first version only makes
-// the factory exist so that the library links.)
-#include <memory>
+// The XML DOM document on POSIX, over pugixml, behaving as the Windows DOM component does with
+// its defaults (whitespace not preserved). Texts cross in GBK and are held by pugixml in UTF-8;
+// the conversion is the CodePage owned by each document.
+//
+// Quirks handled here:
+//  - The Windows DOM drops whitespace-only text between markup at load, but remembers where it
+//    was: `text` puts one space for each such run between content, and `xml` re-indents there
+//    with CRLF and TABs. pugixml is therefore told to keep whitespace-only text
+//    (parse_ws_pcdata); those nodes ("blanks") are hidden from every caller and only read by
+//    Text() and Xml(). A whitespace-only text set through this interface later is real text and
+//    is remembered as such (set_texts_).
+//  - pugixml is lenient where the Windows DOM refuses: several top-level elements, text at top
+//    level, an undeclared entity or a bare '&' left as it stands. Those are refused here, as is
+//    any DOCTYPE (the Windows document is set to prohibit DTDs), so such a text leaves an empty
+//    document.
+//  - pugixml has no detached nodes and frees removed subtrees recursively. New elements are
+//    therefore made inside a hidden holder element below the document node, and removed nodes
+//    are moved into it rather than freed; the document frees its pages at once when it goes.
+//    Every walk here is a loop, so 100 000 levels of nesting cost no stack.
+#include <pugixml.hpp>
 
+#include <cstring>
+#include <memory>
+#include <optional>
+#include <string>
+#include <string_view>
+#include <unordered_set>
+#include <vector>
+
+#include "platform/code_page.h"
 #include "platform/posix/default_parts.h"
 #include "platform/xml_document.h"
 
 namespace qx::platform::posix {
 namespace {
 
+constexpr unsigned kParseFlags = pugi::parse_default | pugi::parse_comments | pugi::parse_pi |
+                                 pugi::parse_ws_pcdata | pugi::parse_doctype;
+
+bool IsXmlSpace(char c) { return c == ' ' || c == '\t' || c == '\r' || c == '\n'; }
+
+bool IsBlank(const char* s) {
+  for (; *s != '\0'; ++s) {
+    if (!IsXmlSpace(*s)) return false;
+  }
+  return true;
+}
+
+// An element name as the Windows DOM's createElement accepts it (ASCII rules; any byte of a
+// multibyte character is allowed).
+bool IsElementName(std::string_view name) {
+  if (name.empty()) return false;
+  for (size_t i = 0; i < name.size(); ++i) {
+    auto c = static_cast<unsigned char>(name[i]);
+    bool letter =
+        (c >= 'a' && c <= 'z') || (c >= 'A' && c <= 'Z') || c == '_' || c == ':' || c >= 0x80;
+    bool later = (c >= '0' && c <= '9') || c == '-' || c == '.';
+    if (!letter && !(i > 0 && later)) return false;
+  }
+  return true;
+}
+
+// Finds what pugixml would let through but the Windows DOM refuses: a '&' outside comments,
+// CDATA sections and processing instructions that does not start a character reference or one
+// of the five predefined entities.
+bool HasUnknownReference(std::string_view text) {
+  static constexpr std::string_view kKnown[] = {"lt;", "gt;", "amp;", "apos;", "quot;"};
+  size_t i = 0;
+  while (i < text.size()) {
+    size_t amp = text.find_first_of("&<", i);
+    if (amp == std::string_view::npos) return false;
+    std::string_view rest = text.substr(amp);
+    if (rest[0] == '<') {
+      std::string_view close;
+      if (rest.starts_with("<!--")) {
+        close = "-->";
+      } else if (rest.starts_with("<![CDATA[")) {
+        close = "]]>";
+      } else if (rest.starts_with("<?")) {
+        close = "?>";
+      } else {
+        i = amp + 1;
+        continue;
+      }
+      size_t end = text.find(close, amp + 2);
+      if (end == std::string_view::npos) return false;  // the parser refuses it anyway
+      i = end + close.size();
+      continue;
+    }
+    rest.remove_prefix(1);
+    bool known = rest.starts_with('#');
+    for (std::string_view entity : kKnown) known = known || rest.starts_with(entity);
+    if (!known) return true;
+    i = amp + 1;
+  }
+  return false;
+}
+
+pugi::xml_node ToPugi(XmlNode node) {
+  if (!node) throw DomError("XML operation on a null node");
+  return pugi::xml_node(static_cast<pugi::xml_node_struct*>(node.impl()));
+}
+
+XmlNode FromPugi(pugi::xml_node node) { return XmlNode(node.internal_object()); }
+
+// The next node after `node` in document order within the subtree of `root`, descending only
+// when `descend` is true.
+pugi::xml_node NextInSubtree(pugi::xml_node node, pugi::xml_node root, bool descend) {
+  if (descend && node.first_child()) return node.first_child();
+  while (node && node != root) {
+    if (node.next_sibling()) return node.next_sibling();
+    node = node.parent();
+  }
+  return pugi::xml_node();
+}
+
+class PugiXmlDocument final : public XmlDocument {
+ public:
+  PugiXmlDocument() = default;
+
+  bool LoadXml(std::string_view text) override {
+    Reset();
+    source_.clear();
+    code_page_.AppendUtf8(text, &source_);
+    if (HasUnknownReference(source_)) return false;
+    // Parsed in place: source_ is kept as long as the tree points into it.
+    pugi::xml_parse_result result = document_.load_buffer_inplace(source_.data(), source_.size(),
+                                                                  kParseFlags, pugi::encoding_utf8);
+    if (!result || !IsSingleRooted()) {
+      Reset();
+      return false;
+    }
+    return true;
+  }
+
+  XmlNode DocumentElement() override { return FromPugi(Root()); }
+
+  std::vector<XmlNode> ElementsByTagName(std::string_view name) override {
+    std::vector<XmlNode> found;
+    if (name.find('*') != std::string_view::npos) return found;
+    std::string wanted = code_page_.ToUtf8(name);
+    pugi::xml_node top = document_;
+    for (pugi::xml_node node = top.first_child(); node;) {
+      bool descend = node != holder_;
+      if (descend && node.type() == pugi::node_element && wanted == node.name()) {
+        found.push_back(FromPugi(node));
+      }
+      node = NextInSubtree(node, top, descend);
+    }
+    return found;
+  }
+
+  std::vector<XmlNode> ChildNodes(XmlNode node) override {
+    std::vector<XmlNode> children;
+    for (pugi::xml_node child = ToPugi(node).first_child(); child; child = child.next_sibling()) {
+      if (!IsHiddenBlank(child)) children.push_back(FromPugi(child));
+    }
+    return children;
+  }
+
+  std::string NodeName(XmlNode node) override {
+    pugi::xml_node n = ToPugi(node);
+    switch (n.type()) {
+      case pugi::node_pcdata:
+        return "#text";
+      case pugi::node_cdata:
+        return "#cdata-section";
+      case pugi::node_comment:
+        return "#comment";
+      case pugi::node_document:
+        return "#document";
+      default:
+        return code_page_.ToAnsi(n.name());
+    }
+  }
+
+  std::optional<std::string> NodeValue(XmlNode node) override {
+    pugi::xml_node n = ToPugi(node);
+    switch (n.type()) {
+      case pugi::node_pcdata:
+      case pugi::node_cdata:
+      case pugi::node_comment:
+      case pugi::node_pi:
+        return code_page_.ToAnsi(n.value());
+      default:
+        return std::nullopt;
+    }
+  }
+
+  std::string Text(XmlNode node) override {
+    pugi::xml_node n = ToPugi(node);
+    switch (n.type()) {
+      case pugi::node_cdata:
+      case pugi::node_comment:
+      case pugi::node_pi:
+        return code_page_.ToAnsi(n.value());
+      default:
+        return code_page_.ToAnsi(JoinText(n));
+    }
+  }
+
+  std::string Xml(XmlNode node) override {
+    std::string utf8;
+    Serialise(ToPugi(node), &utf8);
+    return code_page_.ToAnsi(utf8);
+  }
+
+  XmlNode CreateElement(std::string_view name) override {
+    if (!IsElementName(name)) throw DomError("not an element name");
+    pugi::xml_node element = Holder().append_child(pugi::node_element);
+    if (!element || !element.set_name(code_page_.ToUtf8(name).c_str())) {
+      throw DomError("cannot create an element");
+    }
+    return FromPugi(element);
+  }
+
+  void AppendChild(XmlNode parent, XmlNode child) override {
+    pugi::xml_node p = ToPugi(parent);
+    pugi::xml_node c = ToPugi(child);
+    if (c == holder_ || p == holder_ || p.type() != pugi::node_element || !p.append_move(c)) {
+      throw DomError("cannot append the node there");
+    }
+  }
+
+  void RemoveChild(XmlNode parent, XmlNode child) override {
+    pugi::xml_node p = ToPugi(parent);
+    pugi::xml_node c = ToPugi(child);
+    if (c == holder_ || c.parent() != p) throw DomError("the node is not a child of the parent");
+    Discard(c);
+  }
+
+  void SetText(XmlNode node, std::string_view text) override {
+    pugi::xml_node n = ToPugi(node);
+    if (n.type() != pugi::node_element) {
+      SetNodeValue(node, text);
+      return;
+    }
+    while (pugi::xml_node child = n.first_child()) Discard(child);
+    if (!text.empty()) {
+      pugi::xml_node value = n.append_child(pugi::node_pcdata);
+      if (!value) throw DomError("cannot create a text node");
+      StoreValue(value, text);
+    }
+  }
+
+  void SetNodeValue(XmlNode node, std::string_view value) override {
+    pugi::xml_node n = ToPugi(node);
+    switch (n.type()) {
+      case pugi::node_pcdata:
+      case pugi::node_cdata:
+      case pugi::node_comment:
+      case pugi::node_pi:
+        StoreValue(n, value);
+        return;
+      default:
+        throw DomError("the node has no value to set");
+    }
+  }
+
+ private:
+  void Reset() {
+    document_.reset();
+    holder_ = pugi::xml_node();
+    set_texts_.clear();
+  }
+
+  // One element at top level and no text there, blanks aside; no DOCTYPE.
+  bool IsSingleRooted() const {
+    int elements = 0;
+    for (pugi::xml_node child : document_.children()) {
+      switch (child.type()) {
+        case pugi::node_element:
+          ++elements;
+          break;
+        case pugi::node_pcdata:
+          if (!IsBlank(child.value())) return false;
+          break;
+        case pugi::node_comment:
+        case pugi::node_pi:
+        case pugi::node_declaration:
+          break;
+        default:
+          return false;
+      }
+    }
+    return elements == 1;
+  }
+
+  pugi::xml_node Root() const {
+    for (pugi::xml_node child = document_.first_child(); child; child = child.next_sibling()) {
+      if (child.type() == pugi::node_element && child != holder_) return child;
+    }
+    return pugi::xml_node();
+  }
+
+  pugi::xml_node Holder() {
+    if (!holder_) {
+      holder_ = document_.append_child(pugi::node_element);
+      if (!holder_) throw DomError("cannot create an element");
+    }
+    return holder_;
+  }
+
+  void Discard(pugi::xml_node node) {
+    if (!Holder().append_move(node)) throw DomError("cannot remove the node");
+  }
+
+  void StoreValue(pugi::xml_node node, std::string_view value) {
+    std::string utf8 = code_page_.ToUtf8(value);
+    if (!node.set_value(utf8.c_str())) throw DomError("cannot set a node value");
+    if (node.type() == pugi::node_pcdata && IsBlank(node.value())) {
+      set_texts_.insert(node.internal_object());
+    } else {
+      set_texts_.erase(node.internal_object());
+    }
+  }
+
+  bool IsHiddenBlank(pugi::xml_node node) const {
+    return node.type() == pugi::node_pcdata && IsBlank(node.value()) &&
+           !set_texts_.contains(node.internal_object());
+  }
+
+  // The text of an element as the Windows DOM gives it: text and CDATA of all descendants in
+  // order, comments and PIs left out; a whitespace run dropped at load counts as one space
+  // between content; whitespace at both ends is trimmed, but never inside a CDATA section.
+  std::string JoinText(pugi::xml_node root) const {
+    struct Piece {
+      enum Kind { kText, kCdata, kBlank } kind;
+      std::string_view text;
+    };
+    std::vector<Piece> pieces;
+    for (pugi::xml_node node = root; node; node = NextInSubtree(node, root, true)) {
+      if (node.type() == pugi::node_cdata) {
+        pieces.push_back({Piece::kCdata, node.value()});
+      } else if (node.type() == pugi::node_pcdata) {
+        pieces.push_back({IsHiddenBlank(node) ? Piece::kBlank : Piece::kText, node.value()});
+      }
+    }
+    size_t first = 0;
+    for (; first < pieces.size(); ++first) {
+      Piece& p = pieces[first];
+      if (p.kind == Piece::kCdata) break;
+      while (!p.text.empty() && IsXmlSpace(p.text.front())) p.text.remove_prefix(1);
+      if (p.kind == Piece::kText && !p.text.empty()) break;
+    }
+    size_t last = pieces.size();
+    for (; last > first; --last) {
+      Piece& p = pieces[last - 1];
+      if (p.kind == Piece::kCdata) break;
+      while (!p.text.empty() && IsXmlSpace(p.text.back())) p.text.remove_suffix(1);
+      if (p.kind == Piece::kText && !p.text.empty()) break;
+    }
+    std::string out;
+    bool space_pending = false;
+    for (size_t i = first; i < last; ++i) {
+      if (pieces[i].kind == Piece::kBlank) {
+        space_pending = true;
+        continue;
+      }
+      if (space_pending) out.push_back(' ');
+      space_pending = false;
+      out.append(pieces[i].text);
+    }
+    return out;
+  }
+
+  static void AppendEscaped(std::string_view text, bool attribute, std::string* out) {
+    for (char c : text) {
+      switch (c) {
+        case '&':
+          out->append("&amp;");
+          break;
+        case '<':
+          out->append("&lt;");
+          break;
+        case '>':
+          out->append("&gt;");
+          break;
+        case '"':
+          if (attribute) {
+            out->append("&quot;");
+          } else {
+            out->push_back(c);
+          }
+          break;
+        default:
+          out->push_back(c);
+      }
+    }
+  }
+
+  bool HasVisibleChild(pugi::xml_node node) const {
+    for (pugi::xml_node child = node.first_child(); child; child = child.next_sibling()) {
+      if (!IsHiddenBlank(child)) return true;
+    }
+    return false;
+  }
+
+  // Writes one node that is not an element, or the start tag of an element.
+  void WriteNode(pugi::xml_node node, bool empty_element, std::string* out) const {
+    switch (node.type()) {
+      case pugi::node_element:
+        out->push_back('<');
+        out->append(node.name());
+        for (pugi::xml_attribute a : node.attributes()) {
+          out->push_back(' ');
+          out->append(a.name());
+          out->append("=\"");
+          AppendEscaped(a.value(), true, out);
+          out->push_back('"');
+        }
+        out->append(empty_element ? "/>" : ">");
+        break;
+      case pugi::node_pcdata:
+        AppendEscaped(node.value(), false, out);
+        break;
+      case pugi::node_cdata:
+        out->append("<![CDATA[").append(node.value()).append("]]>");
+        break;
+      case pugi::node_comment:
+        out->append("<!--").append(node.value()).append("-->");
+        break;
+      case pugi::node_pi:
+        out->append("<?").append(node.name());
+        if (*node.value() != '\0') out->append(" ").append(node.value());
+        out->append("?>");
+        break;
+      default:
+        break;
+    }
+  }
+
+  // The node as the Windows DOM writes it: where whitespace was dropped at load, a line break
+  // (CRLF) and one TAB per level of the node that follows; no declaration; no line break at the
+  // end. An element without child nodes is written "<name/>".
+  void Serialise(pugi::xml_node root, std::string* out) const {
+    if (root.type() != pugi::node_element) {
+      if (!IsHiddenBlank(root)) WriteNode(root, false, out);
+      return;
+    }
+    pugi::xml_node node = root;
+    size_t depth = 0;
+    for (;;) {
+      bool descend = false;
+      if (node.type() == pugi::node_element) {
+        descend = HasVisibleChild(node);
+        WriteNode(node, !descend, out);
+      } else if (IsHiddenBlank(node)) {
+        pugi::xml_node prev = node.previous_sibling();
+        if (!prev || !IsHiddenBlank(prev)) {
+          pugi::xml_node next = node.next_sibling();
+          while (next && IsHiddenBlank(next)) next = next.next_sibling();
+          out->append("\r\n");
+          out->append(next ? depth : depth - 1, '\t');
+        }
+      } else {
+        WriteNode(node, false, out);
+      }
+      if (descend) {
+        node = node.first_child();
+        ++depth;
+        continue;
+      }
+      // Climb until there is a next sibling, closing the elements left behind.
+      for (;;) {
+        if (node == root) return;
+        if (pugi::xml_node next = node.next_sibling()) {
+          node = next;
+          break;
+        }
+        node = node.parent();
+        --depth;
+        out->append("</").append(node.name()).append(">");
+      }
+    }
+  }
+
+  CodePage code_page_;
+  std::string source_;  // the UTF-8 text pugixml parsed in place; lives as long as the tree
+  pugi::xml_document document_;
+  pugi::xml_node holder_;
+  std::unordered_set<const void*> set_texts_;
+};
+
 class PugiXmlFactory final : public XmlFactory {
  public:
   std::unique_ptr<XmlDocument> NewDocument() override {
-    throw DomError("XML documents are not available yet");
+    try {
+      return std::make_unique<PugiXmlDocument>();
+    } catch (const CodePageError& e) {
+      throw DomError(e.what());
+    }
   }
 };
 

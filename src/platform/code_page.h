@@ -1,0 +1,62 @@
+// Conversion between the system's ANSI code page (GBK as Windows code page 936 has it: 0x80 is
+// the euro sign, lead bytes 0x81-0xFE) and UTF-8, the characters of the POSIX XML DOM. The
+// Win32 DOM converts to UTF-16 with the system's own functions; this class gives the same
+// results for UTF-8, the way those functions behave by default:
+//  - ANSI -> UTF-8: a byte that starts no valid character (an invalid lead byte, a lead byte
+//    whose trail byte is missing or does not form a character with it, 0xFF) becomes one '?',
+//    and the byte after it is read afresh as the start of the next character; nothing is
+//    dropped or cut short.
+//  - UTF-8 -> ANSI: a character the code page cannot hold becomes one '?'; so does every byte
+//    of a malformed UTF-8 sequence.
+//  - The user-defined areas of the code page (AAA1-AFFE, F8A1-FEFE, A140-A7A0) cross as the
+//    private-use characters U+E000-U+E765, as code page 936 maps them, in both directions.
+//
+// An object owns its conversion descriptors and is not safe against concurrent use; give each
+// thread (or each document) its own. Construction throws CodePageError when the system has no
+// GBK converter.
+#ifndef QX_PLATFORM_CODE_PAGE_H_
+#define QX_PLATFORM_CODE_PAGE_H_
+
+#include <memory>
+#include <stdexcept>
+#include <string>
+#include <string_view>
+
+namespace qx::platform {
+
+class CodePageError : public std::runtime_error {
+ public:
+  using std::runtime_error::runtime_error;
+};
+
+class CodePage {
+ public:
+  CodePage();
+  CodePage(const CodePage&) = delete;
+  CodePage& operator=(const CodePage&) = delete;
+  ~CodePage();
+
+  // ANSI bytes -> UTF-8. Appends to *out.
+  void AppendUtf8(std::string_view ansi, std::string* out);
+  // UTF-8 -> ANSI bytes. Appends to *out.
+  void AppendAnsi(std::string_view utf8, std::string* out);
+
+  std::string ToUtf8(std::string_view ansi) {
+    std::string out;
+    AppendUtf8(ansi, &out);
+    return out;
+  }
+  std::string ToAnsi(std::string_view utf8) {
+    std::string out;
+    AppendAnsi(utf8, &out);
+    return out;
+  }
+
+ private:
+  struct Descriptors;
+  std::unique_ptr<Descriptors> descriptors_;
+};
+
+}  // namespace qx::platform
+
+#endif  // QX_PLATFORM_CODE_PAGE_H_
