@@ -1,7 +1,7 @@
-// Card runs over replies from the center: the password check, the read step,
-// the write step with its refusals and its single commit, and failures of every
-// entry point. Each scenario runs twice: on the in-memory card reader and on
-// the simulated card reader library libqxic.so, loaded with the POSIX loader.
+// Card runs over replies from the center: the password check, the read step, the write step with
+// its refusals and its single commit, and failures of every entry point. Each scenario runs
+// twice: on the in-memory card reader and on the simulated card reader library libqxic.so,
+// loaded with the POSIX loader.
 #include <gtest/gtest.h>
 
 #include <algorithm>
@@ -30,8 +30,7 @@ using platform::fake::CardItems;
 using platform::fake::FakePrompts;
 using Lines = std::vector<std::string>;
 
-// Where the card lives for one test: the in-memory reader or the simulator's
-// card file.
+// Where the card lives for one test: the in-memory reader or the simulator's card file.
 class Backend {
  public:
   virtual ~Backend() = default;
@@ -134,8 +133,7 @@ class SimBackend final : public Backend {
   std::string variant_ = "qxic";
 };
 
-// FakePrompts, and something done while a box is up (the clerk swaps the card
-// back).
+// FakePrompts, and something done while a box is up (the clerk swaps the card back).
 class ClerkPrompts final : public platform::Prompts {
  public:
   BoxAnswer ShowBox(std::string_view text, std::string_view caption, BoxButtons buttons,
@@ -182,19 +180,9 @@ class CardRunTest : public ::testing::TestWithParam<Kind> {
  protected:
   CardRunTest() { FreshBackend(); }
 
-  void SetUp() override {
-    // Until the POSIX XML documents are complete the factory refuses every document.
-    try {
-      platform::posix::DefaultXmlFactory().NewDocument();
-    } catch (const platform::DomError&) {
-      GTEST_SKIP() << "XML documents not available in this build";
-    }
-  }
-
   // A new card reader holding kCard, with no faults and an empty journal.
   void FreshBackend() {
-    backend_.reset();  // the simulator's environment goes back before the new
-                       // one is set
+    backend_.reset();  // the simulator's environment goes back before the new one is set
     if (GetParam() == Kind::kFake) {
       backend_ = std::make_unique<FakeBackend>();
     } else {
@@ -203,8 +191,7 @@ class CardRunTest : public ::testing::TestWithParam<Kind> {
     backend_->SetCard(kCard);
   }
 
-  // One card run, as the card step does it: a fresh CardLibrary, Run,
-  // destroyed.
+  // One card run, as the card step does it: a fresh CardLibrary, Run, destroyed.
   int32_t Run(const std::string& reply) {
     CardLibrary card(backend_->loader(), prompts_, platform::posix::DefaultXmlFactory(),
                      backend_->library_name(), 1);
@@ -373,8 +360,7 @@ TEST_P(CardRunTest, OtherCardNumberCancelled) {
     return other;
   }());
   const std::string before = backend_->CardBytes();
-  // The balance comes first, so something is staged when the card number
-  // differs.
+  // The balance comes first, so something is staged when the card number differs.
   EXPECT_EQ(Run(Reply(WriteBlock("<last_balance>1.00</last_balance><card_no>A100</card_no>"))),
             -320);
   EXPECT_EQ(message_, kError);
@@ -445,13 +431,11 @@ TEST_P(CardRunTest, FailureInTheMiddleOfAWriteCommitsNothing) {
   } cases[] = {
       {"ICPut=fail-after:1", -302, put_prefix + put_text},
       {"ICPut:name=return:-9", -302, put_prefix + put_text},
-      // A positive answer is no failure of the library's own: its error text is
-      // empty.
+      // A positive answer is no failure of the library's own: its error text is empty.
       {"ICPut:name=return:3", -207, test::Gbk(u8"IC卡函数(ICPut)执行出错！")},
       {"ICGet:name=fail", -301,
        test::Gbk(u8"执行底层IC卡函数(get)出错：") + "ICGet failed (injected fault) for item name"},
-      // 27 + 43 bytes, then the filler's 953 bytes of room hold 476 whole
-      // characters.
+      // 27 + 43 bytes, then the filler's 953 bytes of room hold 476 whole characters.
       {"ICPut:name=fail;ICGeterrMsg=unterminated", -302,
        put_prefix + put_text +
            [] {
@@ -475,8 +459,8 @@ TEST_P(CardRunTest, FailureInTheMiddleOfAWriteCommitsNothing) {
   }
 }
 
-// Every call of one write run failing in turn: the card ends either fully
-// updated or exactly as it was, and a failure is never reported as success.
+// Every call of one write run failing in turn: the card ends either fully updated or exactly as
+// it was, and a failure is never reported as success.
 TEST_P(CardRunTest, EveryCallFailingInTurnNeverHalfWritesTheCard) {
   const std::string reply =
       Reply(WriteBlock("<card_no>A100</card_no><last_balance>1.00</"
@@ -500,8 +484,7 @@ TEST_P(CardRunTest, EveryCallFailingInTurnNeverHalfWritesTheCard) {
       EXPECT_EQ(backend_->Card(), updated);
     }
   }
-  // ICReset's failure is wiped out by the start; the calls after the commit do
-  // not exist.
+  // ICReset's failure is wiped out by the start; the calls after the commit do not exist.
   EXPECT_EQ(failures_seen, 9);
 }
 
