@@ -8,6 +8,7 @@
 //  - GetCurrentDirectoryA is asked for the size first, so a directory of any length (up to the
 //    system's own limit) is returned whole; the directory may change between the two calls, so
 //    the size is asked again when it grew.
+//  - A read-only file is not replaced (Windows refuses the move; Wine would do it).
 //  - Files are opened with FILE_SHARE_READ | FILE_SHARE_WRITE so that an editor holding the file
 //    open does not make the configuration unreadable.
 #include <windows.h>
@@ -104,6 +105,13 @@ class Win32FileSystem final : public FileSystem {
 
   bool ReplaceAll(const std::string& path, const std::string& content,
                   std::string* error) override {
+    // Windows refuses to move a file over a read-only one; Wine does not. Refuse it here first,
+    // before anything is written, so both keep a read-only file as it is.
+    DWORD attributes = GetFileAttributesA(path.c_str());
+    if (attributes != INVALID_FILE_ATTRIBUTES && (attributes & FILE_ATTRIBUTE_READONLY) != 0) {
+      *error = ErrorText("replace", path, ERROR_ACCESS_DENIED);
+      return false;
+    }
     static std::atomic<unsigned> counter{0};
     std::string temp_path = path + "." + std::to_string(GetCurrentProcessId()) + "." +
                             std::to_string(counter.fetch_add(1)) + ".tmp";

@@ -10,6 +10,12 @@
 //    property ProhibitDTD true (IXMLDOMDocument2::setProperty), so a document with a DTD is
 //    refused like any text that does not parse. Whitespace-only text is not kept
 //    (preserveWhiteSpace false, the component's default, set explicitly).
+//  - Wine's msxml3 takes ProhibitDTD and ignores it (it parses the DTD and expands its
+//    entities), so the prolog is also scanned here before loading: a text whose prolog holds a
+//    "<!DOCTYPE" is refused without being handed to the component at all. A DOCTYPE can stand
+//    only in the prolog, so the scan ends at the root element's start tag.
+//  - Wine's createElement accepts names that are not XML names ("a b"); Windows refuses them.
+//    Names are checked here first, so both refuse alike.
 //  - getElementsByTagName treats "*" as "every element"; a name holding '*' is no element name,
 //    so it finds nothing here.
 //  - A host that already put its thread into the multithreaded apartment makes CoInitialize fail
@@ -52,6 +58,61 @@ void Check(HRESULT hr, const char* operation) {
   if (FAILED(hr)) {
     Fail(operation, hr);
   }
+}
+
+// True when the prolog of text (everything before the root element) holds a document type
+// declaration. Comments, processing instructions and the XML declaration are skipped whole.
+bool PrologHasDoctype(std::wstring_view text) {
+  std::size_t i = 0;
+  if (!text.empty() && text.front() == 0xFEFF) {
+    ++i;
+  }
+  while (i < text.size()) {
+    wchar_t c = text[i];
+    if (c == L' ' || c == L'\t' || c == L'\r' || c == L'\n') {
+      ++i;
+      continue;
+    }
+    if (c != L'<') {
+      return false;  // not well-formed anyway; the component refuses it
+    }
+    std::wstring_view rest = text.substr(i);
+    if (rest.starts_with(L"<?")) {
+      std::size_t end = rest.find(L"?>");
+      if (end == std::wstring_view::npos) {
+        return false;
+      }
+      i += end + 2;
+    } else if (rest.starts_with(L"<!--")) {
+      std::size_t end = rest.find(L"-->", 4);
+      if (end == std::wstring_view::npos) {
+        return false;
+      }
+      i += end + 3;
+    } else {
+      return rest.starts_with(L"<!");  // <!DOCTYPE (any case the parser might take)
+    }
+  }
+  return false;
+}
+
+// An XML name as far as the ASCII range goes; other characters are left to the component.
+bool IsXmlName(std::wstring_view name) {
+  if (name.empty()) {
+    return false;
+  }
+  for (std::size_t i = 0; i < name.size(); ++i) {
+    wchar_t c = name[i];
+    if (c >= 0x80) {
+      continue;
+    }
+    bool start = (c >= L'a' && c <= L'z') || (c >= L'A' && c <= L'Z') || c == L'_' || c == L':';
+    bool inner = start || (c >= L'0' && c <= L'9') || c == L'-' || c == L'.';
+    if (i == 0 ? !start : !inner) {
+      return false;
+    }
+  }
+  return true;
 }
 
 class Bstr {
@@ -159,6 +220,12 @@ class MsxmlDocument final : public XmlDocument {
     Check(document_->setProperty(property.get(), prohibit), "setProperty(ProhibitDTD)");
     Bstr source(text);
     VARIANT_BOOL parsed = VARIANT_FALSE;
+    if (PrologHasDoctype(std::wstring_view(source.get(), SysStringLen(source.get())))) {
+      // Leave the document empty, as a refused load does.
+      Bstr nothing("");
+      document_->loadXML(nothing.get(), &parsed);
+      return false;
+    }
     HRESULT hr = document_->loadXML(source.get(), &parsed);
     Check(hr, "loadXML");
     return hr == S_OK && parsed == VARIANT_TRUE;
@@ -226,6 +293,9 @@ class MsxmlDocument final : public XmlDocument {
 
   XmlNode CreateElement(std::string_view name) override {
     Bstr tag(name);
+    if (!IsXmlName(std::wstring_view(tag.get(), SysStringLen(tag.get())))) {
+      throw DomError("not an element name: " + std::string(name));
+    }
     ComPtr<IXMLDOMElement> element;
     Check(document_->createElement(tag.get(), element.out()), "createElement");
     if (element.get() == nullptr) {

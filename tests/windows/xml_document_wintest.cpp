@@ -1,0 +1,246 @@
+// The MSXML document behind XmlFactory on Windows: the behaviour the message and card code rely
+// on (see platform/xml_document.h), the ANSI code page at the boundary, the refusal of DTDs, and
+// COM initialised and uninitialised around each document's life.
+#include <objbase.h>
+#include <windows.h>
+
+#include <gtest/gtest.h>
+
+#include <memory>
+#include <string>
+#include <thread>
+#include <vector>
+
+#include "platform/win32/default_parts.h"
+#include "platform/xml_document.h"
+#include "support/gbk.h"
+
+namespace qx::platform {
+namespace {
+
+using qx::test::Gbk;
+
+bool UnderWine() {
+  HMODULE ntdll = GetModuleHandleA("ntdll.dll");
+  return ntdll != nullptr && GetProcAddress(ntdll, "wine_get_version") != nullptr;
+}
+
+// Windows keeps the xml of a document loaded without whitespace on one line. Wine's msxml3
+// writes it through libxml2's formatter, which breaks lines (CR LF) and indents with tabs
+// everywhere; under Wine that layout is taken out before comparing, and only there.
+std::string Layout(const std::string& xml) {
+  if (!UnderWine()) {
+    return xml;
+  }
+  std::string out;
+  for (std::size_t i = 0; i < xml.size(); ++i) {
+    if (xml.compare(i, 2, "\r\n") == 0) {
+      i += 1;
+      while (i + 1 < xml.size() && xml[i + 1] == '\t') {
+        ++i;
+      }
+      continue;
+    }
+    out.push_back(xml[i]);
+  }
+  return out;
+}
+
+class MsxmlTest : public ::testing::Test {
+ protected:
+  std::unique_ptr<XmlDocument> Load(const std::string& text, bool expect_parsed = true) {
+    std::unique_ptr<XmlDocument> doc = win32::DefaultXmlFactory().NewDocument();
+    EXPECT_EQ(doc->LoadXml(text), expect_parsed) << text;
+    return doc;
+  }
+
+  std::vector<std::string> Names(XmlDocument& doc, const std::vector<XmlNode>& nodes) {
+    std::vector<std::string> names;
+    for (XmlNode node : nodes) {
+      names.push_back(doc.NodeName(node));
+    }
+    return names;
+  }
+};
+
+TEST_F(MsxmlTest, RunsUnderTheChineseAnsiCodePage) {
+  // Every text of the system is GBK; the tests are only meaningful under code page 936.
+  EXPECT_EQ(GetACP(), 936u);
+}
+
+TEST_F(MsxmlTest, TextThatDoesNotParseLeavesAnEmptyDocument) {
+  for (const char* text : {"", "not xml at all", "<a><b></a>", "<a/><b/>"}) {
+    auto doc = Load(text, false);
+    EXPECT_FALSE(doc->DocumentElement()) << text;
+    EXPECT_TRUE(doc->ElementsByTagName("a").empty()) << text;
+  }
+}
+
+TEST_F(MsxmlTest, WhitespaceBetweenElementsIsNoNodeAndNodeKindsAreNamed) {
+  auto doc = Load("<r>\r\n  <a>x</a>\n\t<!--c--><![CDATA[d]]>t<?pi v?>\n</r>");
+  XmlNode root = doc->DocumentElement();
+  ASSERT_TRUE(root);
+  std::vector<XmlNode> children = doc->ChildNodes(root);
+  EXPECT_EQ(Names(*doc, children),
+            (std::vector<std::string>{"a", "#comment", "#cdata-section", "#text", "pi"}));
+  EXPECT_FALSE(doc->NodeValue(children[0]).has_value());  // element
+  EXPECT_EQ(doc->NodeValue(children[1]).value_or("?"), "c");
+  EXPECT_EQ(doc->NodeValue(children[2]).value_or("?"), "d");
+  EXPECT_EQ(doc->NodeValue(children[3]).value_or("?"), "t");
+  EXPECT_FALSE(doc->NodeValue(root).has_value());
+}
+
+TEST_F(MsxmlTest, TextJoinsDescendantsAndSkipsComments) {
+  auto doc = Load("<r><a>one<b>two</b><!--no-->three</a></r>");
+  EXPECT_EQ(doc->Text(doc->DocumentElement()), "onetwothree");
+}
+
+TEST_F(MsxmlTest, ElementsByTagNameIsCaseSensitiveInDocumentOrderAndTakesNoWildcard) {
+  auto doc =
+      Load("<r><x id='1'><User_Info/></x><user_info>a</user_info><user_info>b</user_info></r>");
+  std::vector<XmlNode> found = doc->ElementsByTagName("user_info");
+  ASSERT_EQ(found.size(), 2u);
+  EXPECT_EQ(doc->Text(found[0]), "a");
+  EXPECT_EQ(doc->Text(found[1]), "b");
+  EXPECT_TRUE(doc->ElementsByTagName("*").empty());
+  EXPECT_TRUE(doc->ElementsByTagName("USER_INFO").empty());
+}
+
+TEST_F(MsxmlTest, GbkTextsCrossTheBoundaryByteForByte) {
+  const std::string name = Gbk(u8"张三");
+  const std::string text = "<Program><staff_name>" + name + "</staff_name><ErrorMessage>" +
+                           Gbk(u8"处理成功！") + "</ErrorMessage></Program>";
+  auto doc = Load(text);
+  std::vector<XmlNode> found = doc->ElementsByTagName("staff_name");
+  ASSERT_EQ(found.size(), 1u);
+  EXPECT_EQ(doc->Text(found[0]), name);
+  EXPECT_EQ(Layout(doc->Xml(doc->DocumentElement())), text);
+
+  // Names may be Chinese too, and set texts come back as they went in.
+  XmlNode item = doc->CreateElement(Gbk(u8"卡号"));
+  doc->SetText(item, Gbk(u8"余额：100"));
+  doc->AppendChild(doc->DocumentElement(), item);
+  ASSERT_EQ(doc->ElementsByTagName(Gbk(u8"卡号")).size(), 1u);
+  EXPECT_EQ(doc->Text(doc->ElementsByTagName(Gbk(u8"卡号"))[0]), Gbk(u8"余额：100"));
+}
+
+TEST_F(MsxmlTest, AnEncodingDeclarationPlaysNoPart) {
+  const std::string text = "<?xml version=\"1.0\" encoding=\"GBK\"?><r>" + Gbk(u8"北京") + "</r>";
+  auto doc = Load(text);
+  EXPECT_EQ(doc->Text(doc->DocumentElement()), Gbk(u8"北京"));
+  // The element's xml carries no declaration.
+  EXPECT_EQ(Layout(doc->Xml(doc->DocumentElement())), "<r>" + Gbk(u8"北京") + "</r>");
+}
+
+TEST_F(MsxmlTest, DocumentsWithADtdAreRefused) {
+  // An internal subset with an entity (the "billion laughs" shape, kept tiny) and an external
+  // one: neither is expanded or fetched; the whole text is refused like one that does not parse.
+  for (const char* text :
+       {"<!DOCTYPE r [<!ENTITY a \"boom\"><!ENTITY b \"&a;&a;&a;\">]><r>&b;</r>",
+        "<!DOCTYPE r SYSTEM \"http://127.0.0.1:1/x.dtd\"><r>x</r>",
+        "<!DOCTYPE r [<!ENTITY e SYSTEM \"file:///c:/windows/win.ini\">]><r>&e;</r>"}) {
+    auto doc = Load(text, false);
+    EXPECT_FALSE(doc->DocumentElement()) << text;
+  }
+  // The predefined entities and character references still work.
+  auto doc = Load("<r>&lt;&amp;&#x4E2D;</r>");
+  EXPECT_EQ(doc->Text(doc->DocumentElement()), "<&" + Gbk(u8"中"));
+}
+
+TEST_F(MsxmlTest, BuildingAndRemovingElements) {
+  auto doc = Load("<Program><FunctionID>5</FunctionID><user_info/></Program>");
+  XmlNode root = doc->DocumentElement();
+  for (XmlNode old : doc->ElementsByTagName("user_info")) {
+    doc->RemoveChild(root, old);
+  }
+  XmlNode block = doc->CreateElement("user_info");
+  XmlNode row = doc->CreateElement("row1");
+  XmlNode id = doc->CreateElement("center_id");
+  doc->SetText(id, "C01");
+  XmlNode empty = doc->CreateElement("staff_id");
+  doc->SetText(empty, "");
+  doc->AppendChild(row, id);
+  doc->AppendChild(row, empty);
+  doc->AppendChild(block, row);
+  doc->AppendChild(root, block);
+  EXPECT_EQ(Layout(doc->Xml(root)),
+            "<Program><FunctionID>5</FunctionID><user_info><row1><center_id>C01</center_id>"
+            "<staff_id/></row1></user_info></Program>");
+  EXPECT_TRUE(doc->ChildNodes(empty).empty());
+
+  // SetText replaces whatever the element held; an empty text leaves no child at all.
+  doc->SetText(id, "");
+  EXPECT_TRUE(doc->ChildNodes(id).empty());
+}
+
+TEST_F(MsxmlTest, FailingOperationsThrowDomError) {
+  auto doc = Load("<r><a><b/></a></r>");
+  XmlNode root = doc->DocumentElement();
+  XmlNode b = doc->ElementsByTagName("b")[0];
+  EXPECT_THROW(doc->RemoveChild(root, b), DomError);  // a grandchild, not a child
+  EXPECT_THROW(doc->RemoveChild(root, root), DomError);
+  EXPECT_THROW(doc->CreateElement("not a name"), DomError);
+  EXPECT_THROW(doc->CreateElement(""), DomError);
+  EXPECT_THROW(doc->SetNodeValue(root, "x"), DomError);
+  EXPECT_THROW(doc->NodeName(XmlNode()), DomError);
+  EXPECT_THROW(doc->ChildNodes(XmlNode()), DomError);
+  // The tree is as it was.
+  EXPECT_EQ(Layout(doc->Xml(root)), "<r><a><b/></a></r>");
+}
+
+TEST_F(MsxmlTest, SetNodeValueChangesATextNode) {
+  auto doc = Load("<r>old</r>");
+  XmlNode text = doc->ChildNodes(doc->DocumentElement())[0];
+  doc->SetNodeValue(text, Gbk(u8"新"));
+  EXPECT_EQ(Layout(doc->Xml(doc->DocumentElement())), "<r>" + Gbk(u8"新") + "</r>");
+}
+
+TEST_F(MsxmlTest, ALoadReplacesTheEarlierDocument) {
+  std::unique_ptr<XmlDocument> doc = win32::DefaultXmlFactory().NewDocument();
+  ASSERT_TRUE(doc->LoadXml("<a/>"));
+  EXPECT_FALSE(doc->LoadXml("<broken"));
+  EXPECT_FALSE(doc->DocumentElement());
+  ASSERT_TRUE(doc->LoadXml("<b/>"));
+  EXPECT_EQ(doc->NodeName(doc->DocumentElement()), "b");
+}
+
+// COM is initialised for each document's life and released with it: once every document is
+// gone, this thread is back to uninitialised, so a fresh CoInitialize answers S_OK (not S_FALSE).
+TEST_F(MsxmlTest, ComIsUninitialisedWhenTheLastDocumentGoes) {
+  std::thread([] {
+    {
+      auto first = win32::DefaultXmlFactory().NewDocument();
+      auto second = win32::DefaultXmlFactory().NewDocument();
+      EXPECT_TRUE(first->LoadXml("<a/>"));
+      EXPECT_TRUE(second->LoadXml("<b/>"));
+    }
+    HRESULT hr = CoInitialize(nullptr);
+    EXPECT_EQ(hr, S_OK);
+    if (SUCCEEDED(hr)) {
+      CoUninitialize();
+    }
+  }).join();
+}
+
+// A host thread already in the multithreaded apartment still gets documents, and its own COM
+// initialisation is left alone.
+TEST_F(MsxmlTest, WorksOnAThreadOfTheMultithreadedApartment) {
+  std::thread([] {
+    ASSERT_EQ(CoInitializeEx(nullptr, COINIT_MULTITHREADED), S_OK);
+    {
+      auto doc = win32::DefaultXmlFactory().NewDocument();
+      EXPECT_TRUE(doc->LoadXml("<a>x</a>"));
+      EXPECT_EQ(doc->Text(doc->DocumentElement()), "x");
+    }
+    // Still initialised (multithreaded): a second CoInitializeEx of the same kind says S_FALSE.
+    HRESULT again = CoInitializeEx(nullptr, COINIT_MULTITHREADED);
+    EXPECT_EQ(again, S_FALSE);
+    if (SUCCEEDED(again)) {
+      CoUninitialize();
+    }
+    CoUninitialize();
+  }).join();
+}
+
+}  // namespace
+}  // namespace qx::platform
