@@ -1,12 +1,17 @@
 // The rows of one recordset of the current reply: DataRow holds DataItem name/value pairs in the
 // order they were first added, names folded to lower case (double-byte aware), one item per
 // name. RowStore numbers rows from 1 and keeps the current row that lookups read.
+//
+// Storing is linear in the size of a reply: rows are appended to a vector, and a row with many
+// items finds an existing name through a hash index instead of walking its items.
 #ifndef QX_MESSAGE_ROW_STORE_H_
 #define QX_MESSAGE_ROW_STORE_H_
 
+#include <cstddef>
 #include <cstdint>
 #include <string>
 #include <string_view>
+#include <unordered_map>
 #include <vector>
 
 namespace qx::message {
@@ -20,12 +25,16 @@ class DataRow {
  public:
   // Replaces the value of an item of that (already folded) name in place, or appends a new one.
   void Set(std::string_view folded_name, std::string_view value);
-  // The first item whose name equals folded_name byte for byte, or null.
+  // The item whose name equals folded_name byte for byte, or null.
   const DataItem* Find(std::string_view folded_name) const;
   const std::vector<DataItem>& items() const { return items_; }
 
  private:
+  // Rows this short are searched item by item; longer ones keep the index.
+  static constexpr std::size_t kIndexFrom = 8;
+
   std::vector<DataItem> items_;
+  std::unordered_map<std::string, std::size_t> index_;  // name -> position, once indexed
 };
 
 class RowStore {
@@ -36,15 +45,17 @@ class RowStore {
   static constexpr int32_t kRowEmpty = -101;
   static constexpr int32_t kNoSuchItem = -103;
 
-  // Stores an item into row `row` (1-based), creating that row when row is one more than the
-  // row count. The name is folded to lower case, double-byte aware. Always returns 0.
+  // Stores an item into row `row` (1-based). A row beyond the row count makes the table exactly
+  // `row` rows long; rows skipped that way stay empty (lookups there give kRowEmpty). The name
+  // is folded to lower case, double-byte aware. A row below 1 stores nothing. Always returns 0.
   int32_t AddItem(int32_t row, std::string_view name, std::string_view value);
 
   // Discards every row; the current row becomes 1.
   void Clear();
 
-  // Looks up name (folded bytewise) in the current row. Returns kFound with *value set, or one
-  // of the failure codes above with *value untouched.
+  // Looks up name (folded bytewise) in the current row. Returns kFound with *value pointing to
+  // the stored value (valid until the next AddItem or Clear), or one of the failure codes above
+  // with *value untouched.
   int32_t Find(std::string_view name, const std::string** value) const;
 
   int32_t row_count() const { return static_cast<int32_t>(rows_.size()); }
