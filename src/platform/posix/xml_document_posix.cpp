@@ -34,8 +34,10 @@
 namespace qx::platform::posix {
 namespace {
 
+// parse_fragment keeps text at top level as nodes, so that it can be refused.
 constexpr unsigned kParseFlags = pugi::parse_default | pugi::parse_comments | pugi::parse_pi |
-                                 pugi::parse_ws_pcdata | pugi::parse_doctype;
+                                 pugi::parse_ws_pcdata | pugi::parse_doctype |
+                                 pugi::parse_fragment | pugi::parse_declaration;
 
 bool IsXmlSpace(char c) { return c == ' ' || c == '\t' || c == '\r' || c == '\n'; }
 
