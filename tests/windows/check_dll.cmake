@@ -6,11 +6,19 @@ if(NOT rc EQUAL 0)
   message(FATAL_ERROR "objdump failed on ${LIBRARY}")
 endif()
 
-# Export table rows look like "\t[   0] +base[   1] 0001a2b0 business_handle".
-string(REGEX MATCHALL "\\[ *[0-9]+\\] \\+base\\[ *[0-9]+\\] [0-9a-fA-F]+ [^\n]+" rows "${out}")
+# The names: the rows of "[Ordinal/Name Pointer] Table" up to the next empty line, each
+# "\t[   0] name" (older binutils: "\t[   0] +base[   1] 0000 name").
+string(FIND "${out}" "[Ordinal/Name Pointer] Table" start)
+if(start EQUAL -1)
+  message(FATAL_ERROR "no export name table in ${LIBRARY}")
+endif()
+string(SUBSTRING "${out}" ${start} -1 table)
+string(FIND "${table}" "\n\n" end)
+string(SUBSTRING "${table}" 0 ${end} table)
+string(REGEX MATCHALL "\t\\[ *[0-9]+\\] [^\n]+" rows "${table}")
 set(exports)
 foreach(row ${rows})
-  string(REGEX REPLACE "^.* [0-9a-fA-F]+ " "" name "${row}")
+  string(REGEX REPLACE "^\t\\[ *[0-9]+\\] (\\+base\\[ *[0-9]+\\] [0-9a-fA-F]+ )?" "" name "${row}")
   string(STRIP "${name}" name)
   list(APPEND exports ${name})
 endforeach()

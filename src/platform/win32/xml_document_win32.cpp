@@ -16,6 +16,12 @@
 //    only in the prolog, so the scan ends at the root element's start tag.
 //  - Wine's createElement accepts names that are not XML names ("a b"); Windows refuses them.
 //    Names are checked here first, so both refuse alike.
+//  - Wine's msxml3 writes xml through libxml2's formatter, which breaks every element-only
+//    content into CR LF and tab-indented lines; Windows keeps a document loaded without such
+//    whitespace on one line. Under Wine (and only there) the line breaks and tabs that stand
+//    between a '>' and a '<' outside CDATA sections and comments are taken out again, so what
+//    goes to the center and to the host reads as on Windows for messages written without
+//    layout. (Whitespace-only text is never a node here, so no content is lost.)
 //  - getElementsByTagName treats "*" as "every element"; a name holding '*' is no element name,
 //    so it finds nothing here.
 //  - A host that already put its thread into the multithreaded apartment makes CoInitialize fail
@@ -113,6 +119,54 @@ bool IsXmlName(std::wstring_view name) {
     }
   }
   return true;
+}
+
+bool UnderWine() {
+  static const bool wine = [] {
+    HMODULE ntdll = GetModuleHandleA("ntdll.dll");
+    return ntdll != nullptr && GetProcAddress(ntdll, "wine_get_version") != nullptr;
+  }();
+  return wine;
+}
+
+// Takes out the layout libxml2's formatter adds: CR LF and tabs between '>' and '<', outside
+// CDATA sections and comments.
+std::wstring WithoutFormatterLayout(std::wstring_view xml) {
+  std::wstring out;
+  out.reserve(xml.size());
+  std::size_t i = 0;
+  while (i < xml.size()) {
+    std::wstring_view rest = xml.substr(i);
+    std::wstring_view closing;
+    if (rest.starts_with(L"<![CDATA[")) {
+      closing = L"]]>";
+    } else if (rest.starts_with(L"<!--")) {
+      closing = L"-->";
+    }
+    if (!closing.empty()) {
+      std::size_t end = rest.find(closing);
+      std::size_t length = end == std::wstring_view::npos ? rest.size() : end + closing.size();
+      out.append(rest.substr(0, length));
+      i += length;
+      continue;
+    }
+    if (xml[i] == L'>') {
+      std::size_t j = i + 1;
+      while (j < xml.size() && (xml[j] == L'\r' || xml[j] == L'\n' || xml[j] == L'\t')) {
+        ++j;
+      }
+      out.push_back(L'>');
+      if (j > i + 1 && j < xml.size() && xml[j] == L'<') {
+        i = j;
+      } else {
+        ++i;
+      }
+      continue;
+    }
+    out.push_back(xml[i]);
+    ++i;
+  }
+  return out;
 }
 
 class Bstr {
@@ -288,6 +342,10 @@ class MsxmlDocument final : public XmlDocument {
   std::string Xml(XmlNode node) override {
     Bstr xml;
     Check(Node(node)->get_xml(xml.out()), "get_xml");
+    if (UnderWine() && xml.get() != nullptr) {
+      return WideToAnsi(
+          WithoutFormatterLayout(std::wstring_view(xml.get(), SysStringLen(xml.get()))));
+    }
     return xml.Ansi();
   }
 
