@@ -11,13 +11,13 @@
 //  - The user-defined areas of the code page (AAA1-AFFE, F8A1-FEFE, A140-A7A0) cross as the
 //    private-use characters U+E000-U+E765, as code page 936 maps them, in both directions.
 //
-// An object owns its conversion descriptors and is not safe against concurrent use; give each
-// thread (or each document) its own. Construction throws CodePageError when the system has no
-// GBK converter.
+// The conversion runs over tables built from the system's GBK converter when the first object
+// is made (a few milliseconds, once per process) and shared, read-only, by every object; objects
+// are cheap and may be used from any number of threads at once. Construction throws
+// CodePageError when the system has no GBK converter.
 #ifndef QX_PLATFORM_CODE_PAGE_H_
 #define QX_PLATFORM_CODE_PAGE_H_
 
-#include <memory>
 #include <stdexcept>
 #include <string>
 #include <string_view>
@@ -37,24 +37,28 @@ class CodePage {
   ~CodePage();
 
   // ANSI bytes -> UTF-8. Appends to *out.
-  void AppendUtf8(std::string_view ansi, std::string* out);
+  void AppendUtf8(std::string_view ansi, std::string* out) const;
   // UTF-8 -> ANSI bytes. Appends to *out.
-  void AppendAnsi(std::string_view utf8, std::string* out);
+  void AppendAnsi(std::string_view utf8, std::string* out) const;
 
-  std::string ToUtf8(std::string_view ansi) {
+  std::string ToUtf8(std::string_view ansi) const {
     std::string out;
     AppendUtf8(ansi, &out);
     return out;
   }
-  std::string ToAnsi(std::string_view utf8) {
+  std::string ToAnsi(std::string_view utf8) const {
     std::string out;
     AppendAnsi(utf8, &out);
     return out;
   }
 
+ public:
+  struct Tables;
+
  private:
-  struct Descriptors;
-  std::unique_ptr<Descriptors> descriptors_;
+  static const Tables& SharedTables();
+
+  const Tables* tables_;
 };
 
 }  // namespace qx::platform

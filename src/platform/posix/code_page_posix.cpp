@@ -1,19 +1,23 @@
-// GBK <-> UTF-8 with glibc iconv, made to behave like the Windows conversion functions.
+// GBK <-> UTF-8 over two tables built once per process from glibc's iconv, made to behave like
+// the Windows conversion functions.
 //
 // Quirks handled here:
 //  - glibc iconv stops at the first byte it cannot convert (EILSEQ, or EINVAL for a lead byte at
 //    the end of the input), where Windows puts '?' for that one byte and carries on with the
-//    next. So the conversion runs in a loop: iconv converts as far as it can, the byte or
-//    character it stopped at is handled by hand, and iconv resumes right after it.
+//    next. And a call of iconv per short run of Chinese text costs more than the conversion
+//    itself. So iconv is asked once per double-byte code, when the first CodePage is made, and
+//    the conversion proper is a table lookup that applies the Windows replacement rules.
 //  - glibc's GBK rejects the user-defined areas that code page 936 maps to private-use
 //    characters; glibc's GB18030 maps them the same way code page 936 does, so those pairs (and
-//    only those) are converted through GB18030.
-//  - ASCII passes straight through without iconv: messages are mostly ASCII markup, and the
-//    per-call cost of iconv would dominate otherwise.
+//    only those) are taken from GB18030.
+//  - The euro sign is the single byte 0x80, as in code page 936.
+// The tables are built under the C++ static-initialisation guard and never change afterwards,
+// so any number of threads may convert at once.
 #include <iconv.h>
 
-#include <cerrno>
+#include <array>
 #include <cstdint>
+#include <memory>
 #include <string>
 #include <string_view>
 
@@ -23,14 +27,6 @@ namespace qx::platform {
 namespace {
 
 const iconv_t kNoDescriptor = reinterpret_cast<iconv_t>(-1);
-
-iconv_t Open(const char* to, const char* from) {
-  iconv_t cd = iconv_open(to, from);
-  if (cd == kNoDescriptor) {
-    throw CodePageError(std::string("iconv_open from ") + from + " to " + to + " failed");
-  }
-  return cd;
-}
 
 bool IsLead(unsigned char b) { return b >= 0x81 && b <= 0xFE; }
 bool IsTrail(unsigned char b) { return b >= 0x40 && b <= 0xFE && b != 0x7F; }
@@ -75,163 +71,168 @@ size_t Utf8SequenceLength(const unsigned char* s, size_t n, uint32_t* code_point
   return len;
 }
 
-}  // namespace
+void AppendUtf8Char(uint32_t cp, std::string* out) {
+  if (cp < 0x800) {
+    out->push_back(static_cast<char>(0xC0 | (cp >> 6)));
+    out->push_back(static_cast<char>(0x80 | (cp & 0x3F)));
+  } else {
+    out->push_back(static_cast<char>(0xE0 | (cp >> 12)));
+    out->push_back(static_cast<char>(0x80 | ((cp >> 6) & 0x3F)));
+    out->push_back(static_cast<char>(0x80 | (cp & 0x3F)));
+  }
+}
 
-struct CodePage::Descriptors {
-  iconv_t gbk_to_utf8 = kNoDescriptor;
-  iconv_t utf8_to_gbk = kNoDescriptor;
-  iconv_t gb18030_to_utf8 = kNoDescriptor;  // opened when first needed
-  iconv_t utf8_to_gb18030 = kNoDescriptor;
+// One pair through cd (to UCS-2); 0 when cd refuses it.
+uint16_t DecodePair(iconv_t cd, unsigned char lead, unsigned char trail) {
+  iconv(cd, nullptr, nullptr, nullptr, nullptr);
+  char in[2] = {static_cast<char>(lead), static_cast<char>(trail)};
+  unsigned char out[4];
+  char* src = in;
+  size_t src_left = 2;
+  char* dst = reinterpret_cast<char*>(out);
+  size_t dst_left = sizeof out;
+  if (iconv(cd, &src, &src_left, &dst, &dst_left) == static_cast<size_t>(-1) ||
+      sizeof out - dst_left != 2) {
+    return 0;
+  }
+  return static_cast<uint16_t>(out[0] | (out[1] << 8));
+}
 
-  ~Descriptors() {
-    for (iconv_t cd : {gbk_to_utf8, utf8_to_gbk, gb18030_to_utf8, utf8_to_gb18030}) {
-      if (cd != kNoDescriptor) iconv_close(cd);
+// One character through cd (from UCS-2); the double-byte code, or 0.
+uint16_t EncodeChar(iconv_t cd, uint16_t cp) {
+  iconv(cd, nullptr, nullptr, nullptr, nullptr);
+  char in[2] = {static_cast<char>(cp & 0xFF), static_cast<char>(cp >> 8)};
+  unsigned char out[4];
+  char* src = in;
+  size_t src_left = 2;
+  char* dst = reinterpret_cast<char*>(out);
+  size_t dst_left = sizeof out;
+  if (iconv(cd, &src, &src_left, &dst, &dst_left) == static_cast<size_t>(-1) ||
+      sizeof out - dst_left != 2) {
+    return 0;
+  }
+  return static_cast<uint16_t>((out[0] << 8) | out[1]);
+}
+
+class Descriptor {
+ public:
+  Descriptor(const char* to, const char* from) : cd_(iconv_open(to, from)) {
+    if (cd_ == kNoDescriptor) {
+      throw CodePageError(std::string("iconv_open from ") + from + " to " + to + " failed");
     }
   }
+  Descriptor(const Descriptor&) = delete;
+  Descriptor& operator=(const Descriptor&) = delete;
+  ~Descriptor() { iconv_close(cd_); }
+  iconv_t get() const { return cd_; }
+
+ private:
+  iconv_t cd_;
+};
+
+}  // namespace
+
+// decode: (lead - 0x81) * 256 + trail -> BMP code point, 0 for none.
+// encode: BMP code point -> lead << 8 | trail, 0 for none.
+struct CodePage::Tables {
+  std::array<uint16_t, 126 * 256> decode{};
+  std::array<uint16_t, 65536> encode{};
 };
 
 namespace {
 
-// Runs cd over in[*pos, end), appending to *out. Stops at the first byte it cannot convert and
-// leaves *pos there; returns true when it converted everything.
-bool ConvertRun(iconv_t cd, std::string_view in, size_t* pos, size_t end, size_t growth,
-                std::string* out) {
-  iconv(cd, nullptr, nullptr, nullptr, nullptr);
-  char* src = const_cast<char*>(in.data() + *pos);
-  size_t src_left = end - *pos;
-  for (;;) {
-    size_t old_size = out->size();
-    size_t room = src_left * growth + 8;
-    out->resize(old_size + room);
-    char* dst = out->data() + old_size;
-    size_t dst_left = room;
-    size_t rc = iconv(cd, &src, &src_left, &dst, &dst_left);
-    int error = errno;
-    out->resize(out->size() - dst_left);
-    *pos = static_cast<size_t>(src - in.data());
-    if (rc != static_cast<size_t>(-1)) return true;
-    if (error != E2BIG) return false;
+std::unique_ptr<CodePage::Tables> BuildTables() {
+  auto tables = std::make_unique<CodePage::Tables>();
+  Descriptor gbk("UCS-2LE", "GBK");
+  Descriptor gb18030("UCS-2LE", "GB18030");
+  Descriptor to_gbk("GBK", "UCS-2LE");
+  for (unsigned lead = 0x81; lead <= 0xFE; ++lead) {
+    for (unsigned trail = 0x40; trail <= 0xFE; ++trail) {
+      if (!IsTrail(static_cast<unsigned char>(trail))) continue;
+      auto l = static_cast<unsigned char>(lead);
+      auto t = static_cast<unsigned char>(trail);
+      uint16_t cp = DecodePair(gbk.get(), l, t);
+      if (cp == 0 && IsUserDefinedPair(l, t)) {
+        cp = DecodePair(gb18030.get(), l, t);
+        if (cp < 0xE000 || cp > 0xE765) cp = 0;
+      }
+      if (cp < 0x80) continue;
+      tables->decode[(lead - 0x81) * 256 + trail] = cp;
+      uint16_t code = static_cast<uint16_t>((lead << 8) | trail);
+      uint16_t& slot = tables->encode[cp];
+      // Two codes for one character: keep the one GBK itself writes.
+      if (slot == 0 || EncodeChar(to_gbk.get(), cp) == code) slot = code;
+    }
   }
-}
-
-// Converts exactly one character in[0..n) with cd; false when cd refuses it.
-bool ConvertOne(iconv_t cd, const char* in, size_t n, std::string* out) {
-  iconv(cd, nullptr, nullptr, nullptr, nullptr);
-  char buffer[8];
-  char* src = const_cast<char*>(in);
-  size_t src_left = n;
-  char* dst = buffer;
-  size_t dst_left = sizeof buffer;
-  if (iconv(cd, &src, &src_left, &dst, &dst_left) == static_cast<size_t>(-1) || src_left != 0) {
-    return false;
-  }
-  out->append(buffer, sizeof buffer - dst_left);
-  return true;
+  return tables;
 }
 
 }  // namespace
 
-CodePage::CodePage() : descriptors_(std::make_unique<Descriptors>()) {
-  descriptors_->gbk_to_utf8 = Open("UTF-8", "GBK");
-  descriptors_->utf8_to_gbk = Open("GBK", "UTF-8");
+const CodePage::Tables& CodePage::SharedTables() {
+  static const std::unique_ptr<Tables> tables = BuildTables();
+  return *tables;
 }
+
+CodePage::CodePage() : tables_(&SharedTables()) {}
 
 CodePage::~CodePage() = default;
 
-void CodePage::AppendUtf8(std::string_view ansi, std::string* out) {
+void CodePage::AppendUtf8(std::string_view ansi, std::string* out) const {
   const auto* s = reinterpret_cast<const unsigned char*>(ansi.data());
   const size_t n = ansi.size();
   out->reserve(out->size() + n + n / 2);
   size_t i = 0;
-
-  // One character at i the hard way; returns the bytes it took (at least 1).
-  auto decode_one = [&](size_t at) -> size_t {
-    unsigned char b = s[at];
-    if (b < 0x80) {
-      out->push_back(static_cast<char>(b));
-      return 1;
-    }
-    if (b == 0x80) {
-      out->append("\xE2\x82\xAC");  // the euro sign
-      return 1;
-    }
-    if (IsLead(b) && at + 1 < n && IsTrail(s[at + 1])) {
-      if (ConvertOne(descriptors_->gbk_to_utf8, ansi.data() + at, 2, out)) return 2;
-      if (IsUserDefinedPair(b, s[at + 1])) {
-        if (descriptors_->gb18030_to_utf8 == kNoDescriptor) {
-          descriptors_->gb18030_to_utf8 = Open("UTF-8", "GB18030");
-        }
-        if (ConvertOne(descriptors_->gb18030_to_utf8, ansi.data() + at, 2, out)) return 2;
-      }
-    }
-    out->push_back('?');
-    return 1;
-  };
-
   while (i < n) {
-    if (s[i] < 0x80) {
-      size_t j = i;
+    unsigned char b = s[i];
+    if (b < 0x80) {
+      size_t j = i + 1;
       while (j < n && s[j] < 0x80) ++j;
       out->append(ansi.data() + i, j - i);
       i = j;
-      continue;
+    } else if (b == 0x80) {
+      out->append("\xE2\x82\xAC");  // the euro sign
+      ++i;
+    } else if (IsLead(b) && i + 1 < n && IsTrail(s[i + 1]) &&
+               tables_->decode[(b - 0x81) * 256 + s[i + 1]] != 0) {
+      AppendUtf8Char(tables_->decode[(b - 0x81) * 256 + s[i + 1]], out);
+      i += 2;
+    } else {
+      out->push_back('?');  // this byte only: the next one starts afresh
+      ++i;
     }
-    // A run of well-formed pairs goes to iconv in one call.
-    size_t j = i;
-    while (j + 1 < n && IsLead(s[j]) && IsTrail(s[j + 1])) j += 2;
-    while (i < j) {
-      if (ConvertRun(descriptors_->gbk_to_utf8, ansi, &i, j, 2, out)) break;
-      i += decode_one(i);
-    }
-    if (i == j && i < n && s[i] >= 0x80) i += decode_one(i);
   }
 }
 
-void CodePage::AppendAnsi(std::string_view utf8, std::string* out) {
+void CodePage::AppendAnsi(std::string_view utf8, std::string* out) const {
   const auto* s = reinterpret_cast<const unsigned char*>(utf8.data());
   const size_t n = utf8.size();
   out->reserve(out->size() + n);
   size_t i = 0;
-
-  auto encode_one = [&](size_t at) -> size_t {
-    uint32_t cp = 0;
-    size_t len = Utf8SequenceLength(s + at, n - at, &cp);
-    if (len == 0) {
-      out->push_back('?');
-      return 1;
-    }
-    if (ConvertOne(descriptors_->utf8_to_gbk, utf8.data() + at, len, out)) return len;
-    if (cp >= 0xE000 && cp <= 0xE765) {
-      if (descriptors_->utf8_to_gb18030 == kNoDescriptor) {
-        descriptors_->utf8_to_gb18030 = Open("GB18030", "UTF-8");
-      }
-      size_t before = out->size();
-      if (ConvertOne(descriptors_->utf8_to_gb18030, utf8.data() + at, len, out)) {
-        size_t produced = out->size() - before;
-        if (produced == 2 && IsUserDefinedPair(static_cast<unsigned char>((*out)[before]),
-                                               static_cast<unsigned char>((*out)[before + 1]))) {
-          return len;
-        }
-        out->resize(before);
-      }
-    }
-    out->push_back('?');
-    return len;
-  };
-
   while (i < n) {
     if (s[i] < 0x80) {
-      size_t j = i;
+      size_t j = i + 1;
       while (j < n && s[j] < 0x80) ++j;
       out->append(utf8.data() + i, j - i);
       i = j;
       continue;
     }
-    size_t j = i;
-    while (j < n && s[j] >= 0x80) ++j;
-    while (i < j) {
-      if (ConvertRun(descriptors_->utf8_to_gbk, utf8, &i, j, 1, out)) break;
-      i += encode_one(i);
+    uint32_t cp = 0;
+    size_t len = Utf8SequenceLength(s + i, n - i, &cp);
+    if (len == 0) {
+      out->push_back('?');  // every byte of a malformed sequence
+      ++i;
+      continue;
+    }
+    i += len;
+    uint16_t code = cp < 0x10000 ? tables_->encode[cp] : 0;
+    if (cp == 0x20AC) {
+      out->push_back('\x80');
+    } else if (code != 0) {
+      out->push_back(static_cast<char>(code >> 8));
+      out->push_back(static_cast<char>(code & 0xFF));
+    } else {
+      out->push_back('?');
     }
   }
 }

@@ -1,0 +1,137 @@
+// Completing requests with the user and login information blocks. Serialised requests are
+// compared byte for byte after Canonical(), which takes out only the DOM's indentation between
+// elements and its choice between "<x></x>" and "<x/>".
+#include "message/request_assembly.h"
+
+#include <gtest/gtest.h>
+
+#include <optional>
+#include <string>
+
+#include "message/reply_reader.h"
+#include "message_test_util.h"
+#include "platform/posix/default_parts.h"
+#include "support/gbk.h"
+
+namespace qx::message {
+namespace {
+
+platform::XmlFactory& Dom() { return platform::posix::DefaultXmlFactory(); }
+
+const UserInfo kUser{"3301", "A0017", test::Gbk(u8"王小明")};
+
+TEST(RequestAssemblyTest, WithoutCenterIdTheRequestPassesByteForByte) {
+  const std::string request = test::ReadMessageData("request_with_blocks.xml");
+  ASSERT_FALSE(request.empty());
+  const std::string not_xml = "\x81<<not xml at all";
+  for (const std::string& text : {request, not_xml, std::string()}) {
+    std::optional<std::string> out = InsertUserInfo(Dom(), text, UserInfo{"", "x", "y"});
+    ASSERT_TRUE(out.has_value());
+    EXPECT_EQ(*out, text);
+  }
+}
+
+// A request that already carries both blocks gets them replaced: the new ones stand at the end,
+// user information before login information; the declaration is gone after the DOM wrote it.
+TEST(RequestAssemblyTest, ReplacesExistingBlocks) {
+  const std::string request = test::ReadMessageData("request_with_blocks.xml");
+  std::optional<std::string> with_user = InsertUserInfo(Dom(), request, kUser);
+  ASSERT_TRUE(with_user.has_value());
+  std::optional<std::string> with_login = InsertLoginInfo(Dom(), *with_user, "LOGIN-1");
+  ASSERT_TRUE(with_login.has_value());
+  EXPECT_EQ(test::Canonical(*with_login),
+            test::Gbk(u8"<Program><FunctionID>21</FunctionID>"
+                      u8"<parameters><card_no>C000123</card_no><name>赵钱孙</name></parameters>"
+                      u8"<user_info><row1><center_id>3301</center_id><staff_id>A0017</staff_id>"
+                      u8"<staff_name>王小明</staff_name></row1></user_info>"
+                      u8"<addition-xml><row1><add1>LOGIN-1</add1></row1></addition-xml>"
+                      u8"</Program>"));
+  // Applying both again changes nothing.
+  std::optional<std::string> again = InsertLoginInfo(Dom(), *InsertUserInfo(Dom(), *with_login,
+                                                                            kUser),
+                                                     "LOGIN-1");
+  ASSERT_TRUE(again.has_value());
+  EXPECT_EQ(test::Canonical(*again), test::Canonical(*with_login));
+}
+
+TEST(RequestAssemblyTest, LoginStepDropsTheDeclarationAndWritesEmptyValues) {
+  const std::string request =
+      "<?xml version=\"1.0\" encoding=\"GBK\"?>\r\n<!--host--><Program><FunctionID>8"
+      "</FunctionID></Program>\r\n<?after x?>";
+  std::optional<std::string> out = InsertLoginInfo(Dom(), request, "");
+  ASSERT_TRUE(out.has_value());
+  EXPECT_EQ(test::Canonical(*out),
+            "<Program><FunctionID>8</FunctionID><addition-xml><row1><add1/></row1>"
+            "</addition-xml></Program>");
+
+  out = InsertUserInfo(Dom(), "<P/>", UserInfo{"1", "", ""});
+  ASSERT_TRUE(out.has_value());
+  EXPECT_EQ(test::Canonical(*out),
+            "<P><user_info><row1><center_id>1</center_id><staff_id/><staff_name/></row1>"
+            "</user_info></P>");
+}
+
+// What the blocks carry comes back unchanged when the center's side reads them: markup
+// characters escaped, GBK kept, long values whole.
+TEST(RequestAssemblyTest, ValuesSurviveTheRoundTrip) {
+  std::string long_value(3000, 'x');
+  long_value += test::Gbk(u8"尾");
+  const UserInfo user{"a<b&c>\"d'", test::Gbk(u8"编号€"), long_value};
+  std::optional<std::string> out = InsertUserInfo(Dom(), "<Program/>", user);
+  ASSERT_TRUE(out.has_value());
+  RowStore rows;
+  ASSERT_EQ(UnpackRecordSet(Dom(), *out, "user_info", &rows), kUnpacked);
+  ASSERT_EQ(rows.row_count(), 1);
+  const auto& items = rows.rows()[0].items();
+  ASSERT_EQ(items.size(), 3u);
+  EXPECT_EQ(items[0].value, user.center_id);
+  EXPECT_EQ(items[1].value, user.staff_id);
+  EXPECT_EQ(items[2].value, user.staff_name);
+}
+
+TEST(RequestAssemblyTest, BlocksThatCannotBeRemovedFailTheStep) {
+  struct Case {
+    const char* what;
+    std::string xml;
+  } cases[] = {
+      {"nested user_info", "<P><a><user_info/></a></P>"},
+      {"root named user_info", "<user_info><row1/></user_info>"},
+      {"one direct and one nested", "<P><user_info/><x><user_info/></x></P>"},
+      {"does not parse", "<P>"},
+      {"empty", ""},
+  };
+  for (const Case& c : cases) {
+    EXPECT_EQ(InsertUserInfo(Dom(), c.xml, kUser), std::nullopt) << c.what;
+    std::string login_xml = c.xml;
+    for (size_t at; (at = login_xml.find("user_info")) != std::string::npos;) {
+      login_xml.replace(at, 9, "addition-xml");
+    }
+    EXPECT_EQ(InsertLoginInfo(Dom(), login_xml, "L"), std::nullopt) << c.what;
+  }
+  // The other block's name in the wrong place does not matter.
+  EXPECT_TRUE(InsertUserInfo(Dom(), "<P><a><addition-xml/></a></P>", kUser).has_value());
+  EXPECT_TRUE(InsertLoginInfo(Dom(), "<user_info><a/></user_info>", "L").has_value());
+}
+
+TEST(RequestAssemblyTest, DomFailureAtEveryStep) {
+  const std::string request = test::ReadMessageData("request_with_blocks.xml");
+  for (bool login : {false, true}) {
+    int failures = 0;
+    for (int fail_at = 1;; ++fail_at) {
+      ASSERT_LT(fail_at, 200);
+      test::FaultyXmlFactory faulty(fail_at);
+      std::optional<std::string> out = login ? InsertLoginInfo(faulty, request, "L")
+                                             : InsertUserInfo(faulty, request, kUser);
+      if (faulty.operations() < fail_at) {
+        EXPECT_TRUE(out.has_value());
+        break;
+      }
+      ++failures;
+      EXPECT_EQ(out, std::nullopt) << fail_at;
+    }
+    EXPECT_GT(failures, 5);
+  }
+}
+
+}  // namespace
+}  // namespace qx::message
