@@ -76,20 +76,16 @@ TEST(UnpackRecordSetTest, EdgeCases) {
        u8"<P><rs><row1><a>前<b>x</b>后</a><c><d>1</d></c><e/><f><![CDATA[ <&> ]]></f>"
        u8"<g>&lt;&amp;</g></row1></rs></P>",
        "rs", kUnpacked,
-       Rows{{{"a", test::Gbk(u8"前")},
-             {"c", ""},
-             {"e", ""},
-             {"f", " <&> "},
-             {"g", "<&"}}}},
-      {"values keep their spaces", u8"<P><rs><row1><a>  x y  </a></row1></rs></P>", "rs",
-       kUnpacked, Rows{{{"a", "  x y  "}}}},
+       Rows{{{"a", test::Gbk(u8"前")}, {"c", ""}, {"e", ""}, {"f", " <&> "}, {"g", "<&"}}}},
+      {"values keep their spaces", u8"<P><rs><row1><a>  x y  </a></row1></rs></P>", "rs", kUnpacked,
+       Rows{{{"a", "  x y  "}}}},
       {"item names fold, Chinese second bytes untouched",
-       u8"<P><rs><row1><Name>1</Name><NAME>2</NAME><名称>3</名称></row1></rs></P>", "rs",
-       kUnpacked, Rows{{{"name", "2"}, {test::Gbk(u8"名称"), "3"}}}},
+       u8"<P><rs><row1><Name>1</Name><NAME>2</NAME><名称>3</名称></row1></rs></P>", "rs", kUnpacked,
+       Rows{{{"name", "2"}, {test::Gbk(u8"名称"), "3"}}}},
       {"a flat recordset has no rows", u8"<P><parameters><a>1</a><b>2</b></parameters></P>",
        "parameters", kUnpacked, Rows{}},
-      {"the root itself can be the recordset", u8"<rs><row1><a>1</a></row1></rs>", "rs",
-       kUnpacked, Rows{{{"a", "1"}}}},
+      {"the root itself can be the recordset", u8"<rs><row1><a>1</a></row1></rs>", "rs", kUnpacked,
+       Rows{{{"a", "1"}}}},
       {"not xml", u8"<P><rs><row1><a>1</a></row1></rs>", "rs", kNoRecordSet, Rows{}},
       {"empty reply", u8"", "rs", kNoRecordSet, Rows{}},
   };
@@ -113,9 +109,9 @@ TEST(UnpackRecordSetTest, LongValuesStayWhole) {
   for (int i = 0; i < 5000; ++i) value += test::Gbk(u8"长");
   value += "end";
   RowStore store;
-  ASSERT_EQ(UnpackRecordSet(Dom(), "<P><rs><row1><v>" + value + "</v></row1></rs></P>", "rs",
-                            &store),
-            kUnpacked);
+  ASSERT_EQ(
+      UnpackRecordSet(Dom(), "<P><rs><row1><v>" + value + "</v></row1></rs></P>", "rs", &store),
+      kUnpacked);
   ASSERT_EQ(store.row_count(), 1);
   EXPECT_EQ(store.rows()[0].items()[0].value, value);
 }
@@ -176,8 +172,8 @@ TEST(ExtractFunctionIdTest, Cases) {
        kFunctionIdFound, "21"},
       {"Chinese text", test::Gbk(u8"<P><FunctionID>功能</FunctionID></P>"), kFunctionIdFound,
        test::Gbk(u8"功能")},
-      {"51 bytes", "<P><FunctionID>" + std::string(51, '7') + "</FunctionID></P>",
-       kFunctionIdFound, std::string(51, '7')},
+      {"51 bytes", "<P><FunctionID>" + std::string(51, '7') + "</FunctionID></P>", kFunctionIdFound,
+       std::string(51, '7')},
       {"52 bytes are refused", "<P><FunctionID>" + std::string(52, '7') + "</FunctionID></P>",
        kFunctionIdTooLong, "unchanged"},
       {"case matters", "<P><functionid>1</functionid></P>", kNoFunctionId, "unchanged"},

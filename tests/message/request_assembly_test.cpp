@@ -47,9 +47,8 @@ TEST(RequestAssemblyTest, ReplacesExistingBlocks) {
                       u8"<addition-xml><row1><add1>LOGIN-1</add1></row1></addition-xml>"
                       u8"</Program>"));
   // Applying both again changes nothing.
-  std::optional<std::string> again = InsertLoginInfo(Dom(), *InsertUserInfo(Dom(), *with_login,
-                                                                            kUser),
-                                                     "LOGIN-1");
+  std::optional<std::string> again =
+      InsertLoginInfo(Dom(), *InsertUserInfo(Dom(), *with_login, kUser), "LOGIN-1");
   ASSERT_TRUE(again.has_value());
   EXPECT_EQ(test::Canonical(*again), test::Canonical(*with_login));
 }
@@ -120,8 +119,8 @@ TEST(RequestAssemblyTest, DomFailureAtEveryStep) {
     for (int fail_at = 1;; ++fail_at) {
       ASSERT_LT(fail_at, 200);
       test::FaultyXmlFactory faulty(fail_at);
-      std::optional<std::string> out = login ? InsertLoginInfo(faulty, request, "L")
-                                             : InsertUserInfo(faulty, request, kUser);
+      std::optional<std::string> out =
+          login ? InsertLoginInfo(faulty, request, "L") : InsertUserInfo(faulty, request, kUser);
       if (faulty.operations() < fail_at) {
         EXPECT_TRUE(out.has_value());
         break;
