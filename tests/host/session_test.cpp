@@ -77,7 +77,10 @@ TEST_F(SessionTest, LoginWithoutAdditionXmlAndUserInformationWithoutRows) {
   // The selection fails (-110), the reply is still delivered.
   EXPECT_EQ(host.Business(Request("0", "<mode>no-addition</mode>")), -110);
   EXPECT_TRUE(Contains(host.reply(), "<ErrorNo>1</ErrorNo>")) << Utf8(host.reply());
-  EXPECT_EQ(host.Business(kUserInfo), 0);
+  // The center refuses the token "no support." and answers without user_info: the selection
+  // fails again, and the refusal is delivered.
+  EXPECT_EQ(host.Business(kUserInfo), -110);
+  EXPECT_TRUE(Contains(host.reply(), "<ErrorNo>-12</ErrorNo>")) << Utf8(host.reply());
   std::vector<CenterSimRequest> seen = sim_.Requests();
   ASSERT_EQ(seen.size(), 2u);
   EXPECT_TRUE(Contains(seen[1].body, "<add1>no support.</add1>")) << seen[1].body;
