@@ -49,6 +49,7 @@ options:
   --buffer N           bytes offered to business_handle (default 65536); a reply
                        that does not fit is fetched with result_handle
   --quiet              print only the result lines
+  --max-print N        print at most N bytes of each reply, then its length
   -h, --help           this text
 
 exit status: 0 when the last call succeeded (init_handle 1, business_handle 0 or
@@ -147,6 +148,7 @@ int main(int argc, char** argv) {
   bool quiet = false;
   bool input_gbk = false;
   size_t buffer_size = 65536;
+  size_t max_print = 0;  // 0: whole replies
 
   for (int i = 1; i < argc; ++i) {
     std::string arg = argv[i];
@@ -185,6 +187,13 @@ int main(int argc, char** argv) {
         return 2;
       }
       input_gbk = enc == "gbk";
+    } else if (arg == "--max-print") {
+      long n = std::strtol(value("--max-print").c_str(), nullptr, 10);
+      if (n < 1) {
+        std::fprintf(stderr, "qxcall: --max-print takes a positive number\n");
+        return 2;
+      }
+      max_print = static_cast<size_t>(n);
     } else if (arg == "--buffer") {
       long n = std::strtol(value("--buffer").c_str(), nullptr, 10);
       if (n < 1 || n > (1L << 30)) {
@@ -228,8 +237,20 @@ int main(int argc, char** argv) {
   }
 
   auto show = [&](const std::string& gbk) {
-    std::string text = raw ? gbk : Convert("UTF-8", "GBK", gbk);
+    std::string cut = gbk;
+    if (max_print != 0 && cut.size() > max_print) {
+      // Cut on a whole GBK character.
+      size_t i = 0;
+      while (i < max_print) {
+        i += static_cast<unsigned char>(cut[i]) >= 0x81 ? 2 : 1;
+      }
+      cut.resize(i > max_print ? i - 2 : i);
+    }
+    std::string text = raw ? cut : Convert("UTF-8", "GBK", cut);
     std::fwrite(text.data(), 1, text.size(), stdout);
+    if (cut.size() < gbk.size()) {
+      std::printf(" ... (%zu bytes in all)", gbk.size());
+    }
     std::fputc('\n', stdout);
   };
 
