@@ -772,8 +772,10 @@ std::unique_ptr<HttpClient> NewHttpClient() { return std::make_unique<CurlHttpCl
 namespace posix {
 
 HttpClient& DefaultHttpClient() {
-  // Lives as long as the process: a host may still run an exchange from a static destructor.
-  static HttpClient* client = NewHttpClient().release();
+  // Destroyed when the library is unloaded, after the interface object that uses it (which was
+  // constructed later): its connections close then, and a host that loads and unloads the
+  // library repeatedly leaks nothing.
+  static const std::unique_ptr<HttpClient> client = NewHttpClient();
   return *client;
 }
 
