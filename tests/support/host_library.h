@@ -31,6 +31,9 @@ class HostLibrary {
   int Business(const char* request, std::size_t spaces);
   std::string Result();  // result_handle(NULL) for the length, then result_handle(buffer)
 
+  // The exported business_handle itself, for hosts that call it from several threads.
+  int(QX_CALL* business_function() const)(const char*, char*) { return business_; }
+
   const std::string& reply() const { return reply_; }
   const std::string& last_message() const { return message_; }
   const std::string& directory() const { return dir_; }

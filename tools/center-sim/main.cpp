@@ -174,6 +174,9 @@ class CenterSim {
 
   void Setup(httplib::Server& server, const char* listener) {
     server.set_keep_alive_max_count(100);
+    // Headers and body go out in separate writes: without this, Nagle holds the body back until
+    // the client's delayed acknowledgement, some 40 ms per request.
+    server.set_tcp_nodelay(true);
     server.set_payload_max_length(64u * 1024 * 1024);
     auto handler = [this, listener](const httplib::Request& req, httplib::Response& res) {
       Handle(listener, req, res);
