@@ -1,0 +1,132 @@
+// The configuration file through the loaded library's init_handle and config_handle on the real
+// file system: a file that cannot be read, a file with a 3 000-byte line and binary junk, a save
+// into a directory the process may not write, and a save cut short by a file size limit. A save
+// that cannot be completed leaves the old file byte for byte and no stray file beside it.
+#include <dirent.h>
+#include <dlfcn.h>
+#include <gtest/gtest.h>
+#include <signal.h>
+#include <sys/resource.h>
+#include <sys/stat.h>
+#include <sys/wait.h>
+#include <unistd.h>
+
+#include <optional>
+#include <string>
+#include <vector>
+
+#include "qx_interface.h"
+#include "support/card_sim.h"
+#include "support/fake_dialog.h"
+#include "support/gbk.h"
+#include "support/host_library.h"
+
+namespace qx::test {
+namespace {
+
+const std::string kOldIni =
+    "[center]\r\nserver=10.0.0.1\r\nport=8080\r\nservlet=/qx/servlet\r\ncom=2\r\n\r\n";
+
+std::vector<std::string> Names(const std::string& directory) {
+  std::vector<std::string> names;
+  if (DIR* dir = opendir(directory.c_str())) {
+    while (dirent* entry = readdir(dir)) {
+      const std::string name = entry->d_name;
+      if (name != "." && name != "..") names.push_back(name);
+    }
+    closedir(dir);
+  }
+  return names;
+}
+
+// Runs config_handle in a child process that first applies limit (with its own library load and
+// current directory), and returns its result, or 100 + a reason code when the child failed.
+int ConfigInChild(const std::string& directory, bool drop_to_nobody, bool limit_file_size) {
+  pid_t child = fork();
+  if (child < 0) return 200;
+  if (child == 0) {
+    if (chdir(directory.c_str()) != 0) _exit(101);
+    void* handle = dlopen(QX_LIBRARY_FILE, RTLD_NOW | RTLD_LOCAL);
+    if (handle == nullptr) _exit(102);
+    auto config =
+        reinterpret_cast<int(QX_CALL*)(const char*, const char*, const char*, const char*)>(
+            dlsym(handle, "config_handle"));
+    if (config == nullptr) _exit(103);
+    if (drop_to_nobody && (setgid(65534) != 0 || setuid(65534) != 0)) _exit(104);
+    if (limit_file_size) {
+      signal(SIGXFSZ, SIG_IGN);
+      rlimit limit{16, 16};
+      if (setrlimit(RLIMIT_FSIZE, &limit) != 0) _exit(105);
+    }
+    const int result = config("192.168.1.20", "9090", nullptr, nullptr);
+    _exit(result < 0 ? 0 : 1);
+  }
+  int status = 0;
+  if (waitpid(child, &status, 0) != child || !WIFEXITED(status)) return 201;
+  return WEXITSTATUS(status) == 0 ? -1 : WEXITSTATUS(status) == 1 ? 1 : 100 + WEXITSTATUS(status);
+}
+
+TEST(ConfigFaultsTest, AFileThatCannotBeReadIsReportedAndNeverReplaced) {
+  FakeDialog dialog;
+  HostLibrary host("");
+  // A directory by the file's name: it exists, and reading it fails (also for root).
+  const std::string path = host.directory() + "/qx_interface.ini";
+  ASSERT_EQ(mkdir(path.c_str(), 0755), 0);
+  EXPECT_EQ(host.Init(), -1);
+  EXPECT_EQ(host.last_message(), Gbk(u8"初始化配置文件无法打开(") + path + ").");
+  EXPECT_EQ(dialog.Calls().size(), 1u);
+  EXPECT_EQ(host.Config("127.0.0.1", "80", "/s", "1"), -1);
+  struct stat st;
+  ASSERT_EQ(stat(path.c_str(), &st), 0);
+  EXPECT_TRUE(S_ISDIR(st.st_mode));
+  EXPECT_EQ(Names(host.directory()).size(), 1u);
+  EXPECT_EQ(rmdir(path.c_str()), 0);
+}
+
+TEST(ConfigFaultsTest, ALongLineAndBinaryJunkDoNotHideTheSettings) {
+  std::string ini = "; " + std::string(2998, 'c') + "\r\n";  // a 3 000-byte line
+  for (int i = 1; i < 256; ++i) ini.push_back(static_cast<char>(i == '[' ? ' ' : i));
+  ini += std::string("\r\njunk=\0\xff\xfe\r\n", 12);
+  ini += kOldIni;
+  HostLibrary host(ini);
+  EXPECT_EQ(host.Init(), 1);
+  EXPECT_EQ(host.last_message(), Gbk(u8"初始化成功"));
+  // A rewrite keeps the settings of the center and changes only the one given.
+  EXPECT_EQ(host.Config(nullptr, "9090", nullptr, nullptr), 1);
+  const std::optional<std::string> saved = ReadFileBytes(host.directory() + "/qx_interface.ini");
+  ASSERT_TRUE(saved);
+  EXPECT_NE(saved->find("[center]\r\nserver=10.0.0.1\r\nport=9090\r\nservlet=/qx/servlet\r\n"
+                        "com=2\r\n\r\n"),
+            std::string::npos);
+  EXPECT_EQ(host.Init(), 1);
+}
+
+TEST(ConfigFaultsTest, ASaveIntoADirectoryThatIsNotWritableLeavesTheOldFile) {
+  CardScratchDir dir;
+  const std::string path = dir.File("qx_interface.ini");
+  WriteFileBytes(path, kOldIni);
+  ASSERT_EQ(chmod(dir.path().c_str(), 0755), 0);
+  ASSERT_EQ(chmod(path.c_str(), 0644), 0);
+  if (geteuid() != 0) {
+    // Not root: the directory is made read-only for this user instead.
+    ASSERT_EQ(chmod(dir.path().c_str(), 0555), 0);
+  }
+  const int result = ConfigInChild(dir.path(), geteuid() == 0, false);
+  chmod(dir.path().c_str(), 0755);
+  if (result == 104) GTEST_SKIP() << "cannot drop to an unprivileged user here";
+  EXPECT_EQ(result, -1);
+  EXPECT_EQ(ReadFileBytes(path), kOldIni);
+  EXPECT_EQ(Names(dir.path()), std::vector<std::string>{"qx_interface.ini"});
+}
+
+TEST(ConfigFaultsTest, ASaveCutShortByAFileSizeLimitLeavesTheOldFile) {
+  CardScratchDir dir;
+  const std::string path = dir.File("qx_interface.ini");
+  WriteFileBytes(path, kOldIni);
+  EXPECT_EQ(ConfigInChild(dir.path(), false, true), -1);
+  EXPECT_EQ(ReadFileBytes(path), kOldIni);
+  EXPECT_EQ(Names(dir.path()), std::vector<std::string>{"qx_interface.ini"});
+}
+
+}  // namespace
+}  // namespace qx::test
