@@ -14,7 +14,8 @@
  * then result_handle(buffer) with a buffer of at least that length plus one.
  *
  * Calls block the calling thread: during the exchange with the center, the IC-card work and any
- * message box or password dialog shown to the clerk.  Make one call at a time.
+ * message box or password dialog shown to the clerk.  Calls from several threads are
+ * serialised: a call blocks while another one is running.
  *
  * Configuration.  qx_interface.ini in the host's current directory at the moment the library was
  * loaded, section [center], keys server, port, servlet and com (card reader port 1 to 10).
@@ -74,7 +75,9 @@ QX_EXPORT int QX_CALL config_handle(const char* server, const char* port, const 
 QX_EXPORT int QX_CALL business_handle(const char* request, char* reply);
 
 /*
- * Hands out the text the last business_handle produced (the reply or the result XML).
+ * Hands out the text the last business_handle produced (the reply or the result XML).  That is
+ * the last call in the process: with several threads it may be another thread's call, so such
+ * hosts take the reply from business_handle's buffer.
  * buffer: NULL to learn the length only; otherwise it receives the text and its terminating
  * zero WITHOUT any length check, so it must hold at least the returned length plus one bytes.
  * Returns the length of the text in bytes (0 before the first business call).
