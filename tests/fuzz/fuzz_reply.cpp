@@ -1,0 +1,79 @@
+// The reply side of business calls on arbitrary reply bytes: a login, a user information call and
+// a business call, each answered with the input, through the whole interface object (card steps
+// on the in-memory card reader, unpacking, chaining), then the recordset and item reads a host
+// makes. Whatever the center sends, the status and message stay within their bounds and
+// result_handle hands out exactly the output text.
+#include <cstddef>
+#include <cstdint>
+#include <cstdlib>
+#include <string>
+
+#include "fuzz/fuzz_http.h"
+#include "interface/insurance_interface.h"
+#include "platform/env.h"
+#include "platform/fake/fake_card_library.h"
+#include "platform/fake/fake_file_system.h"
+#include "platform/fake/fake_prompts.h"
+
+namespace {
+
+void Check(bool condition) {
+  if (!condition) std::abort();
+}
+
+}  // namespace
+
+extern "C" int LLVMFuzzerTestOneInput(const uint8_t* data, size_t size) {
+  const std::string reply(reinterpret_cast<const char*>(data), size);
+  qx::platform::fake::FakeFileSystem files;
+  files.files["/hospital/qx_interface.ini"] =
+      "[center]\r\nserver=127.0.0.1\r\nport=80\r\nservlet=/qx/servlet\r\n\r\n";
+  qx::platform::fake::FakePrompts prompts;
+  qx::platform::fake::FakeCardReader reader;
+  reader.card() = {{"card_no", "C43010012345"},
+                   {"indi_id", "430102198001010012"},
+                   {"password", "123456"},
+                   {"last_balance", "100.00"}};
+  qx::platform::fake::FakeLibraryLoader loader(reader);
+  qx::fuzz::CannedHttpClient http;
+  http.body = reply;
+  qx::platform::Env env = qx::platform::DefaultEnv();
+  env.files = &files;
+  env.prompts = &prompts;
+  env.http = &http;
+  env.libraries = &loader;
+
+  qx::InsuranceInterface iface(env);
+  std::string message(255, ' ');
+  Check(iface.InitHandle(message.data()) == 1);
+  const char* const requests[] = {
+      "<Program><FunctionID>0</FunctionID></Program>",
+      "<Program><FunctionID>8</FunctionID></Program>",
+      "<Program><FunctionID>11</FunctionID><parameters/></Program>",
+  };
+  for (const char* request : requests) {
+    std::string buffer(64, ' ');
+    const int32_t result = iface.BusinessHandle(request, buffer.data());
+    Check(iface.message().size() <= qx::InsuranceInterface::kMaxMessageLength);
+    Check(result == iface.status() || result == -1);
+    Check(iface.ResultHandle(nullptr) == static_cast<int32_t>(iface.output().size()));
+    Check(reader.commits() <= 1);
+  }
+  for (const char* name : {"personinfo", "user_info", "addition-xml", "readic", "ROW1"}) {
+    const int32_t rows = iface.SelectRecordSet(name);
+    if (rows >= 1) {
+      std::string value;
+      for (const char* item : {"name", "center_id", "add1", "card_no", ""}) {
+        const int32_t length = iface.GetItem(item, nullptr);
+        const int32_t row = iface.GetItem(item, &value);
+        Check(length < 0 ||
+              (row == iface.current_row() && static_cast<std::size_t>(length) == value.size()));
+      }
+    }
+  }
+  std::string function_id;
+  (void)iface.ExtractFunctionId(reply, &function_id);
+  Check(function_id.size() <= qx::InsuranceInterface::kMaxFunctionIdLength);
+  (void)iface.CountElements(reply, "readic");
+  return 0;
+}
