@@ -18,6 +18,11 @@ constexpr char kUserInfoFunction[] = "8";
 }  // namespace
 
 int32_t InsuranceInterface::BusinessHandle(const char* request, char* reply) {
+  // The reply's document lives no longer than this call.
+  struct DropReplyOnExit {
+    InsuranceInterface* self;
+    ~DropReplyOnExit() { self->DropReplyDocument(); }
+  } drop_reply{this};
   std::string request_text;
   bool have_request = request != nullptr;
   if (have_request) {
@@ -25,6 +30,7 @@ int32_t InsuranceInterface::BusinessHandle(const char* request, char* reply) {
   }
   for (int round = 0;; ++round) {
     current_recordset_.clear();
+    DropReplyDocument();
     SetStatus(status::kOk);
     if (!initialised_) {
       SetStatus(status::kNotInitialised);
@@ -68,6 +74,7 @@ int32_t InsuranceInterface::BusinessHandle(const char* request, char* reply) {
       BuildResultXml(reply);
       return status::kTransferFailed;
     }
+    ArmReplyDocument();  // from here on the output text is the reply, parsed once when read
 
     if (RunCardSteps() < 0) {
       BuildResultXml(reply);
@@ -115,6 +122,7 @@ int32_t InsuranceInterface::BusinessHandle(const char* request, char* reply) {
     }
 
     rows_.set_current_row(0);
+    DropReplyDocument();
     OfferToBuffer(output_, reply);
     return status_;
   }

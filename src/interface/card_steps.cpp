@@ -33,12 +33,16 @@ int32_t InsuranceInterface::RunCardSteps() {
   }
   if (!card_xml.empty()) {
     output_ = std::move(card_xml);
+    ResetReplyDocument();  // the reply with the card's values is parsed afresh when read
   }
   return result;
 }
 
 int32_t InsuranceInterface::CountElements(std::string_view xml, std::string_view tag) {
   try {
+    if (platform::XmlDocument* reply = ReplyDocument(xml)) {
+      return static_cast<int32_t>(reply->ElementsByTagName(tag).size());
+    }
     std::unique_ptr<platform::XmlDocument> doc = env_.xml->NewDocument();
     doc->LoadXml(xml);  // text that does not parse counts 0
     return static_cast<int32_t>(doc->ElementsByTagName(tag).size());

@@ -20,6 +20,7 @@
 
 #include "message/row_store.h"
 #include "platform/env.h"
+#include "platform/xml_document.h"
 #include "transport/center_connection.h"
 
 namespace qx {
@@ -34,8 +35,7 @@ class InsuranceInterface {
 
   // The four entry points. Each may throw only std::bad_alloc; the exported shims catch it.
   int32_t InitHandle(char* message);
-  int32_t ConfigHandle(const char* server, const char* port, const char* servlet,
-                       const char* com);
+  int32_t ConfigHandle(const char* server, const char* port, const char* servlet, const char* com);
   int32_t BusinessHandle(const char* request, char* reply);
   int32_t ResultHandle(char* buffer);
 
@@ -90,6 +90,17 @@ class InsuranceInterface {
   int32_t BusinessCall(const char* request, char* reply, int depth);
   void SetCardPort(int32_t port);
 
+  // The output text parsed once per business call (record_sets.cpp): the card step's counts, the
+  // recordset selection and the reply's FunctionID all read the one document. Armed by the
+  // business call once the center's reply stands in the output text; reset whenever the output
+  // text changes; dropped when the call ends. ReplyDocument gives null (the caller then parses
+  // for itself, as it always may) when not armed, when xml is not the output text itself, or
+  // when the document could not be had.
+  platform::XmlDocument* ReplyDocument(std::string_view xml);
+  void ArmReplyDocument();
+  void ResetReplyDocument();
+  void DropReplyDocument();
+
   platform::Env& env_;
 
   std::string login_info_;
@@ -108,6 +119,9 @@ class InsuranceInterface {
   transport::CenterConnection connection_;
   bool initialised_ = false;
   std::string config_path_;
+  std::unique_ptr<platform::XmlDocument> reply_document_;
+  bool reply_document_armed_ = false;
+  bool reply_document_failed_ = false;
 };
 
 // The buffer rule of init_handle and business_handle: copy text with its terminating zero only

@@ -43,8 +43,45 @@ int32_t InsuranceInterface::AddReplyItem(int32_t row, std::string_view name,
 
 void InsuranceInterface::ClearReplyRows() { rows_.Clear(); }
 
+platform::XmlDocument* InsuranceInterface::ReplyDocument(std::string_view xml) {
+  if (!reply_document_armed_ || reply_document_failed_ || xml.data() != output_.data() ||
+      xml.size() != output_.size()) {
+    return nullptr;
+  }
+  if (!reply_document_) {
+    try {
+      std::unique_ptr<platform::XmlDocument> doc = env_.xml->NewDocument();
+      doc->LoadXml(output_);  // a text that does not parse leaves an empty document
+      reply_document_ = std::move(doc);
+    } catch (...) {
+      // Each reader then parses for itself and meets the failure on its own terms.
+      reply_document_failed_ = true;
+      return nullptr;
+    }
+  }
+  return reply_document_.get();
+}
+
+void InsuranceInterface::ArmReplyDocument() {
+  ResetReplyDocument();
+  reply_document_armed_ = true;
+}
+
+void InsuranceInterface::ResetReplyDocument() {
+  reply_document_.reset();
+  reply_document_failed_ = false;
+}
+
+void InsuranceInterface::DropReplyDocument() {
+  ResetReplyDocument();
+  reply_document_armed_ = false;
+}
+
 int32_t InsuranceInterface::UnpackRecordSet(std::string_view folded_name) {
-  const int32_t outcome = message::UnpackRecordSet(*env_.xml, output_, folded_name, &rows_);
+  platform::XmlDocument* doc = ReplyDocument(output_);
+  const int32_t outcome = doc != nullptr
+                              ? message::UnpackRecordSet(*doc, folded_name, &rows_)
+                              : message::UnpackRecordSet(*env_.xml, output_, folded_name, &rows_);
   if (outcome == message::kNoRecordSet) {
     SetStatus(status::kNoSuchRecordSet);
     return status::kNoSuchRecordSet;
@@ -58,7 +95,9 @@ int32_t InsuranceInterface::UnpackRecordSet(std::string_view folded_name) {
 
 int32_t InsuranceInterface::ExtractFunctionId(std::string_view xml, std::string* function_id) {
   std::string found;
-  const int32_t outcome = message::ExtractFunctionId(*env_.xml, xml, &found);
+  platform::XmlDocument* doc = ReplyDocument(xml);
+  const int32_t outcome = doc != nullptr ? message::ExtractFunctionId(*doc, &found)
+                                         : message::ExtractFunctionId(*env_.xml, xml, &found);
   switch (outcome) {
     case message::kFunctionIdFound:
       *function_id = std::move(found);

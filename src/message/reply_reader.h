@@ -1,6 +1,7 @@
 // Reading messages: the rows of a named recordset, the function identifier, the number of
-// elements of a name. Each call parses the text afresh in a new document of the given factory
-// and never throws: a failure of the DOM becomes the result code kDomFailure.
+// elements of a name. Each call either parses the text afresh in a new document of the given
+// factory, or reads a document the caller has already loaded (so that one reply is parsed once
+// for all of them); none throws: a failure of the DOM becomes the result code kDomFailure.
 #ifndef QX_MESSAGE_REPLY_READER_H_
 #define QX_MESSAGE_REPLY_READER_H_
 
@@ -39,15 +40,22 @@ inline constexpr std::size_t kMaxFunctionIdLength = 51;
 int32_t UnpackRecordSet(platform::XmlFactory& factory, std::string_view reply,
                         std::string_view folded_name, RowStore* rows);
 
+// The same on a document already loaded with the reply (a reply that did not parse: an empty
+// document). The document is only read.
+int32_t UnpackRecordSet(platform::XmlDocument& doc, std::string_view folded_name, RowStore* rows);
+
 // The text of the first "FunctionID" element anywhere in `xml`, as the DOM's text of that
 // element. Returns kFunctionIdFound with *function_id set; kNoFunctionId, kFunctionIdTooLong
 // (longer than kMaxFunctionIdLength bytes) or kDomFailure with *function_id untouched.
 int32_t ExtractFunctionId(platform::XmlFactory& factory, std::string_view xml,
                           std::string* function_id);
 
+int32_t ExtractFunctionId(platform::XmlDocument& doc, std::string* function_id);
+
 // The number of elements named `tag` anywhere in `xml` (0 when it does not parse), or -1 when
 // the DOM fails.
 int32_t CountElements(platform::XmlFactory& factory, std::string_view xml, std::string_view tag);
+int32_t CountElements(platform::XmlDocument& doc, std::string_view tag);
 
 }  // namespace qx::message
 

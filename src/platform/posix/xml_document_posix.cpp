@@ -67,10 +67,14 @@ bool IsElementName(std::string_view name) {
 // of the five predefined entities.
 bool HasUnknownReference(std::string_view text) {
   static constexpr std::string_view kKnown[] = {"lt;", "gt;", "amp;", "apos;", "quot;"};
+  // Most replies hold no '&' at all: one memchr answers for them.
+  if (text.find('&') == std::string_view::npos) return false;
   size_t i = 0;
   while (i < text.size()) {
-    size_t amp = text.find_first_of("&<", i);
-    if (amp == std::string_view::npos) return false;
+    // A plain loop: find_first_of would call memchr once per byte.
+    size_t amp = i;
+    while (amp < text.size() && text[amp] != '&' && text[amp] != '<') ++amp;
+    if (amp == text.size()) return false;
     std::string_view rest = text.substr(amp);
     if (rest[0] == '<') {
       std::string_view close;
