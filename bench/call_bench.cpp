@@ -1,7 +1,11 @@
 // One business call end to end, against the floor of what moving, converting and parsing the
 // same reply costs.
 //
-//   qx_call_bench [--out FILE] [--quick] [--only floor21|floor8|lib21|lib8|mem-lib21|...]
+//   qx_call_bench [--out FILE] [--quick] [--fitted-buffer] [--library PATH]
+//                 [--only floor21|floor8|lib21|lib8|mem-lib21|...]
+//
+// The host offers business_handle a buffer of 64 MB of spaces (one buffer for every size, as a
+// host expecting catalogues would); --fitted-buffer offers exactly the reply's length instead.
 //
 // The replies are the simulated center's own (function 21, a catalogue of N rows of about 500
 // bytes with Chinese names), fetched once from qx-center-sim and then served, byte for byte, by a
@@ -377,7 +381,9 @@ using BusinessFn = int (*)(const char*, char*);
 // The library as a host loads it, logged in, with a reply buffer large enough for 50 MB.
 class Host {
  public:
-  Host(const std::string& library, int port) {
+  // fitted: each call offers a buffer of exactly the reply's length (spaces up to a zero there)
+  // instead of all 64 MB.
+  Host(const std::string& library, int port, bool fitted) : fitted_(fitted) {
     char dir_template[] = "/tmp/qx_call_bench.XXXXXX";
     const char* dir = mkdtemp(dir_template);
     if (dir == nullptr) Die("mkdtemp failed");
@@ -410,6 +416,8 @@ class Host {
   // business_handle; checks that the whole reply (expect_size bytes, 0: any) reached the buffer
   // and makes the buffer whole again (the timed part is business_handle alone).
   int Call(const std::string& request, std::size_t expect_size, double* ms = nullptr) {
+    const bool fit = fitted_ && expect_size != 0;
+    if (fit) buffer_[expect_size] = '\0';
     Clock::time_point start = Clock::now();
     int rc = business_(request.c_str(), buffer_.data());
     Clock::time_point end = Clock::now();
@@ -420,6 +428,7 @@ class Host {
           std::to_string(expect_size) + " (rc " + std::to_string(rc) + ")");
     }
     std::memset(buffer_.data(), ' ', n + 1 < buffer_.size() ? n + 1 : n);
+    if (fit) buffer_[expect_size] = ' ';
     return rc;
   }
 
@@ -428,11 +437,13 @@ class Host {
   void* handle_ = nullptr;
   BusinessFn business_ = nullptr;
   std::string buffer_;
+  bool fitted_ = false;
 };
 
 // --child KIND PORT LIBRARY: KIND is floor21, floor8, lib21 or lib8 (times for every size), or
 // mem-floor21, mem-lib21, mem-lib8 (peak memory of one 50 MB call). Prints result lines.
-int RunChild(const std::string& kind, int port, const std::string& library, bool quick) {
+int RunChild(const std::string& kind, int port, const std::string& library, bool quick,
+             bool fitted) {
   curl_global_init(CURL_GLOBAL_ALL);
   const bool memory = kind.rfind("mem-", 0) == 0;
   const std::string what = memory ? kind.substr(4) : kind;
@@ -460,7 +471,7 @@ int RunChild(const std::string& kind, int port, const std::string& library, bool
   if (floor) {
     floor_runner = std::make_unique<Floor>(port);
   } else {
-    host = std::make_unique<Host>(library, port);
+    host = std::make_unique<Host>(library, port, fitted);
   }
   auto run = [&](int rows, double* ms) {
     if (floor) {
@@ -561,7 +572,8 @@ std::string Format(const char* fmt, double a, double b = 0, double c = 0) {
   return line;
 }
 
-int Orchestrate(const std::string& out_path, bool quick, const std::string& only) {
+int Orchestrate(const std::string& out_path, bool quick, bool fitted, const std::string& only,
+                const std::string& library) {
   curl_global_init(CURL_GLOBAL_ALL);
   // 1. The simulated center builds the replies once.
   int sim_out[2];
@@ -610,8 +622,9 @@ int Orchestrate(const std::string& out_path, bool quick, const std::string& only
   const std::string self = "qx_call_bench";
   const std::string port_text = std::to_string(port);
   auto child = [&](const std::string& kind) {
-    std::vector<std::string> args = {self, "--child", kind, port_text, QX_BENCH_LIBRARY_FILE};
+    std::vector<std::string> args = {self, "--child", kind, port_text, library};
     if (quick) args.push_back("--quick");
+    if (fitted) args.push_back("--fitted-buffer");
     std::fprintf(stderr, "measuring %s ...\n", kind.c_str());
     return RunSelf(args);
   };
@@ -637,8 +650,10 @@ int Orchestrate(const std::string& out_path, bool quick, const std::string& only
   std::time_t now = std::time(nullptr);
   char date[64];
   std::strftime(date, sizeof date, "%Y-%m-%d %H:%M", std::localtime(&now));
-  t << "qx_call_bench " << date << " on " << host_name << ", " << sysconf(_SC_NPROCESSORS_ONLN)
-    << " cores" << (quick ? " (quick)" : "") << "\n";
+  t << "qx_call_bench " << date << ", library " << library << "\n";
+  t << "measured on " << host_name << ", " << sysconf(_SC_NPROCESSORS_ONLN) << " cores"
+    << (quick ? " (quick)" : "")
+    << (fitted ? ", host buffer fitted to each reply" : ", host buffer 64 MB of spaces") << "\n";
   t << "times in ms, median (min-max); ratio = business_handle median / floor median\n\n";
   t << "| reply | bytes | floor 21 | business_handle 21 | ratio | floor 8 | business_handle 8 "
        "| ratio | target |\n";
@@ -691,14 +706,17 @@ int Orchestrate(const std::string& out_path, bool quick, const std::string& only
 int main(int argc, char** argv) {
   std::vector<std::string> args(argv + 1, argv + argc);
   bool quick = std::find(args.begin(), args.end(), "--quick") != args.end();
+  bool fitted = std::find(args.begin(), args.end(), "--fitted-buffer") != args.end();
   if (args.size() >= 4 && args[0] == "--child") {
-    return RunChild(args[1], std::atoi(args[2].c_str()), args[3], quick);
+    return RunChild(args[1], std::atoi(args[2].c_str()), args[3], quick, fitted);
   }
   std::string out_path = "qx_call_bench.txt";
   std::string only;
+  std::string library = QX_BENCH_LIBRARY_FILE;
   for (std::size_t i = 0; i + 1 < args.size(); ++i) {
     if (args[i] == "--out") out_path = args[i + 1];
     if (args[i] == "--only") only = args[i + 1];
+    if (args[i] == "--library") library = args[i + 1];
   }
-  return Orchestrate(out_path, quick, only);
+  return Orchestrate(out_path, quick, fitted, only, library);
 }

@@ -17,6 +17,7 @@
 
 #include <array>
 #include <cstdint>
+#include <cstring>
 #include <memory>
 #include <string>
 #include <string_view>
@@ -69,17 +70,6 @@ size_t Utf8SequenceLength(const unsigned char* s, size_t n, uint32_t* code_point
   }
   *code_point = cp;
   return len;
-}
-
-void AppendUtf8Char(uint32_t cp, std::string* out) {
-  if (cp < 0x800) {
-    out->push_back(static_cast<char>(0xC0 | (cp >> 6)));
-    out->push_back(static_cast<char>(0x80 | (cp & 0x3F)));
-  } else {
-    out->push_back(static_cast<char>(0xE0 | (cp >> 12)));
-    out->push_back(static_cast<char>(0x80 | ((cp >> 6) & 0x3F)));
-    out->push_back(static_cast<char>(0x80 | (cp & 0x3F)));
-  }
 }
 
 // One pair through cd (to UCS-2); 0 when cd refuses it.
@@ -182,26 +172,56 @@ void CodePage::AppendUtf8(std::string_view ansi, std::string* out) const {
   const auto* s = reinterpret_cast<const unsigned char*>(ansi.data());
   const size_t n = ansi.size();
   out->reserve(out->size() + n + n / 2);
+  // Written through a small buffer on the stack and appended a piece at a time: one capacity
+  // check per piece instead of one per byte. A step writes at most 3 bytes.
+  constexpr size_t kPiece = 16384;
+  char piece[kPiece + 8];
+  size_t used = 0;
+  const auto& decode = tables_->decode;
   size_t i = 0;
   while (i < n) {
+    if (used >= kPiece) {
+      out->append(piece, used);
+      used = 0;
+    }
     unsigned char b = s[i];
     if (b < 0x80) {
-      size_t j = i + 1;
-      while (j < n && s[j] < 0x80) ++j;
-      out->append(ansi.data() + i, j - i);
-      i = j;
-    } else if (b == 0x80) {
-      out->append("\xE2\x82\xAC");  // the euro sign
-      ++i;
-    } else if (IsLead(b) && i + 1 < n && IsTrail(s[i + 1]) &&
-               tables_->decode[(b - 0x81) * 256 + s[i + 1]] != 0) {
-      AppendUtf8Char(tables_->decode[(b - 0x81) * 256 + s[i + 1]], out);
+      // ASCII runs (the markup) move 8 bytes at a time.
+      uint64_t word;
+      while (i + 8 <= n && used + 8 <= kPiece &&
+             (std::memcpy(&word, s + i, 8), (word & 0x8080808080808080ULL) == 0)) {
+        std::memcpy(piece + used, &word, 8);
+        used += 8;
+        i += 8;
+      }
+      if (i < n && s[i] < 0x80 && used < kPiece + 8) {
+        piece[used++] = static_cast<char>(s[i++]);
+      }
+      continue;
+    }
+    // A lead byte with a trail byte that forms a character with it (the table holds 0 for
+    // every pair that does not, an invalid trail byte included).
+    uint32_t cp = IsLead(b) && i + 1 < n ? decode[(b - 0x81) * 256 + s[i + 1]] : 0;
+    if (cp != 0) {
+      if (cp < 0x800) {
+        piece[used++] = static_cast<char>(0xC0 | (cp >> 6));
+        piece[used++] = static_cast<char>(0x80 | (cp & 0x3F));
+      } else {
+        piece[used++] = static_cast<char>(0xE0 | (cp >> 12));
+        piece[used++] = static_cast<char>(0x80 | ((cp >> 6) & 0x3F));
+        piece[used++] = static_cast<char>(0x80 | (cp & 0x3F));
+      }
       i += 2;
+    } else if (b == 0x80) {
+      std::memcpy(piece + used, "\xE2\x82\xAC", 3);  // the euro sign
+      used += 3;
+      ++i;
     } else {
-      out->push_back('?');  // this byte only: the next one starts afresh
+      piece[used++] = '?';  // this byte only: the next one starts afresh
       ++i;
     }
   }
+  out->append(piece, used);
 }
 
 void CodePage::AppendAnsi(std::string_view utf8, std::string* out) const {

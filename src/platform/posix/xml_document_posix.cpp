@@ -144,14 +144,28 @@ class PugiXmlDocument final : public XmlDocument {
   std::vector<XmlNode> ElementsByTagName(std::string_view name) override {
     std::vector<XmlNode> found;
     if (name.find('*') != std::string_view::npos) return found;
-    std::string wanted = code_page_.ToUtf8(name);
-    pugi::xml_node top = document_;
-    for (pugi::xml_node node = top.first_child(); node;) {
-      bool descend = node != holder_;
-      if (descend && node.type() == pugi::node_element && wanted == node.name()) {
-        found.push_back(FromPugi(node));
+    // pugixml's own traversal (one call per node) over each top-level node but the holder.
+    struct Collector : pugi::xml_tree_walker {
+      std::string wanted;
+      std::vector<XmlNode>* found = nullptr;
+      void Visit(pugi::xml_node& node) {
+        if (node.type() != pugi::node_element) return;
+        const char* n = node.name();
+        if (n[0] == wanted[0] && std::strcmp(n, wanted.c_str()) == 0) {
+          found->push_back(FromPugi(node));
+        }
       }
-      node = NextInSubtree(node, top, descend);
+      bool for_each(pugi::xml_node& node) override {
+        Visit(node);
+        return true;
+      }
+    } collector;
+    collector.wanted = code_page_.ToUtf8(name);
+    collector.found = &found;
+    for (pugi::xml_node top = document_.first_child(); top; top = top.next_sibling()) {
+      if (top == holder_) continue;
+      collector.Visit(top);
+      if (top.first_child()) top.traverse(collector);
     }
     return found;
   }
