@@ -102,6 +102,47 @@ bool PrologHasDoctype(std::wstring_view text) {
   return false;
 }
 
+// The component gets UTF-16, so an encoding named in the XML declaration means nothing here.
+// Wine's msxml3 refuses a text declaring an encoding its libxml2 does not know ("GB2312"); the
+// pseudo-attribute is taken out of the declaration before loading, on Windows as well.
+void DropDeclaredEncoding(std::wstring* text) {
+  std::size_t start = !text->empty() && text->front() == 0xFEFF ? 1 : 0;
+  if (text->compare(start, 5, L"<?xml") != 0 || text->size() < start + 6 ||
+      std::wstring_view(L" \t\r\n").find((*text)[start + 5]) == std::wstring_view::npos) {
+    return;
+  }
+  const std::size_t end = text->find(L"?>", start);
+  const std::size_t name = text->find(L"encoding", start);
+  if (end == std::wstring::npos || name == std::wstring::npos || name > end) {
+    return;
+  }
+  std::size_t i = name + 8;
+  auto skip_blanks = [&] {
+    while (i < end && std::wstring_view(L" \t\r\n").find((*text)[i]) != std::wstring_view::npos) {
+      ++i;
+    }
+  };
+  skip_blanks();
+  if (i >= end || (*text)[i] != L'=') {
+    return;
+  }
+  ++i;
+  skip_blanks();
+  if (i >= end || ((*text)[i] != L'"' && (*text)[i] != L'\'')) {
+    return;
+  }
+  const std::size_t close = text->find((*text)[i], i + 1);
+  if (close == std::wstring::npos || close >= end) {
+    return;
+  }
+  std::size_t from = name;
+  while (from > start + 5 &&
+         std::wstring_view(L" \t\r\n").find((*text)[from - 1]) != std::wstring_view::npos) {
+    --from;
+  }
+  text->erase(from, close + 1 - from);
+}
+
 // An XML name as far as the ASCII range goes; other characters are left to the component.
 bool IsXmlName(std::wstring_view name) {
   if (name.empty()) {
@@ -172,8 +213,8 @@ std::wstring WithoutFormatterLayout(std::wstring_view xml) {
 class Bstr {
  public:
   Bstr() = default;
-  explicit Bstr(std::string_view ansi) {
-    std::wstring wide = AnsiToWide(ansi);
+  explicit Bstr(std::string_view ansi) : Bstr(AnsiToWide(ansi)) {}
+  explicit Bstr(const std::wstring& wide) {
     value_ = SysAllocStringLen(wide.data(), static_cast<UINT>(wide.size()));
     if (value_ == nullptr) {
       throw DomError("out of memory for a BSTR");
@@ -272,9 +313,11 @@ class MsxmlDocument final : public XmlDocument {
     prohibit.vt = VT_BOOL;
     prohibit.boolVal = VARIANT_TRUE;
     Check(document_->setProperty(property.get(), prohibit), "setProperty(ProhibitDTD)");
-    Bstr source(text);
+    std::wstring wide = AnsiToWide(text);
+    DropDeclaredEncoding(&wide);
+    Bstr source(wide);
     VARIANT_BOOL parsed = VARIANT_FALSE;
-    if (PrologHasDoctype(std::wstring_view(source.get(), SysStringLen(source.get())))) {
+    if (PrologHasDoctype(wide)) {
       // Leave the document empty, as a refused load does.
       Bstr nothing("");
       document_->loadXML(nothing.get(), &parsed);
@@ -296,8 +339,8 @@ class MsxmlDocument final : public XmlDocument {
 
   std::vector<XmlNode> ElementsByTagName(std::string_view name) override {
     std::vector<XmlNode> found;
-    if (name.find('*') != std::string_view::npos) {
-      return found;
+    if (name.empty() || name.find('*') != std::string_view::npos) {
+      return found;  // Wine's component answers "" with elements
     }
     Bstr tag(name);
     ComPtr<IXMLDOMNodeList> list;
@@ -363,6 +406,9 @@ class MsxmlDocument final : public XmlDocument {
   }
 
   void AppendChild(XmlNode parent, XmlNode child) override {
+    if (IsSelfOrAncestor(Node(child), Node(parent))) {
+      throw DomError("MSXML appendChild: a node cannot go into its own subtree");
+    }
     ComPtr<IXMLDOMNode> appended;
     Check(Node(parent)->appendChild(Node(child), appended.out()), "appendChild");
   }
@@ -413,6 +459,51 @@ class MsxmlDocument final : public XmlDocument {
   }
 
  private:
+  // True when node is ancestor itself or one of its ancestors. Wine's component would append an
+  // element into its own subtree and crash later, and its nodes cannot be compared (a new object
+  // for the same node on each call), so the element is marked with an attribute for the walk up.
+  static bool IsSelfOrAncestor(IXMLDOMNode* node, IXMLDOMNode* ancestor) {
+    DOMNodeType type = NODE_INVALID;
+    Check(node->get_nodeType(&type), "get_nodeType");
+    if (type != NODE_ELEMENT) {
+      return false;  // only elements among the nodes that can be appended have children
+    }
+    ComPtr<IXMLDOMElement> element;
+    Check(node->QueryInterface(IID_IXMLDOMElement, reinterpret_cast<void**>(element.out())),
+          "QueryInterface(IXMLDOMElement)");
+    Bstr marker("qx-ancestry-probe");
+    VARIANT on;
+    VariantInit(&on);
+    on.vt = VT_BSTR;
+    on.bstrVal = marker.get();
+    Check(element->setAttribute(marker.get(), on), "setAttribute");
+    bool found = false;
+    HRESULT failure = S_OK;
+    ComPtr<IXMLDOMNode> current;
+    ancestor->AddRef();
+    *current.out() = ancestor;
+    // Bounded by the depth of the tree; the guard only keeps a broken component from looping.
+    for (int guard = 0; guard < 100000000 && current.get() != nullptr && !found; ++guard) {
+      ComPtr<IXMLDOMElement> candidate;
+      if (SUCCEEDED(current->QueryInterface(IID_IXMLDOMElement,
+                                            reinterpret_cast<void**>(candidate.out()))) &&
+          candidate.get() != nullptr) {
+        Variant value;
+        failure = candidate->getAttribute(marker.get(), value.out());
+        if (FAILED(failure)) break;
+        found = value.get().vt == VT_BSTR;
+      }
+      ComPtr<IXMLDOMNode> parent;
+      failure = current->get_parentNode(parent.out());
+      if (FAILED(failure)) break;
+      current.Reset();
+      *current.out() = parent.Release();
+    }
+    Check(element->removeAttribute(marker.get()), "removeAttribute");
+    Check(failure, "get_parentNode");
+    return found;
+  }
+
   static IXMLDOMNode* Node(XmlNode node) {
     if (!node) {
       throw DomError("null node");
