@@ -55,10 +55,10 @@ bool OfferToBuffer(const std::string& text, char* buffer) {
   if (buffer == nullptr) {
     return false;
   }
-  // The host's buffer is as large as the text it holds, plus its terminating zero: look no
-  // further than that zero, and write no more than its length plus one.
-  const std::size_t available = std::strlen(buffer);
-  if (available < text.size()) {
+  // The host's buffer is as large as the text it holds, plus its terminating zero. The text fits
+  // when no zero comes before its length: look no further than that (a host's buffer may be
+  // many megabytes of spaces), and write no more than the length plus one.
+  if (std::memchr(buffer, '\0', text.size()) != nullptr) {
     return false;
   }
   std::memcpy(buffer, text.c_str(), text.size() + 1);
