@@ -1,6 +1,6 @@
-// A simulated card-reader library, built as libqxic.so: the entry points the interface library
-// calls, over one card kept in a small text file, with faults injected on demand and a journal of
-// every call. For tests and for trying the interface library without a reader.
+// A simulated card-reader library, built as libqxic.so (qxic.dll on Windows): the entry points the
+// interface library calls, over one card kept in a small text file, with faults injected on demand
+// and a journal of every call. For tests and for trying the interface library without a reader.
 //
 // Environment (read at every call):
 //   QXIC_CARD_FILE    the card: lines "name=value" (GBK bytes; "\n" and "\\" escape a line break
@@ -16,9 +16,13 @@
 //
 // Built without some entry points (QXIC_WITHOUT_<entry point>) for the variants that stand for
 // a vendor library lacking them.
+#ifdef _WIN32
+#include "qxic_win32.h"
+#else
 #include <dlfcn.h>
 #include <fcntl.h>
 #include <unistd.h>
+#endif
 
 #include <cerrno>
 #include <cstdio>
@@ -32,7 +36,11 @@
 #include "platform/dynamic_library.h"
 #include "platform/fake/fake_card_reader.h"
 
+#ifdef _WIN32
+#define QXIC_EXPORT extern "C"  // exported by name through qxic.def
+#else
 #define QXIC_EXPORT extern "C" __attribute__((visibility("default")))
+#endif
 
 namespace {
 
@@ -80,6 +88,7 @@ std::string Escape(std::string_view text) {
   return out;
 }
 
+#ifndef _WIN32
 bool WriteAllTo(int fd, const std::string& bytes) {
   std::size_t done = 0;
   while (done < bytes.size()) {
@@ -92,6 +101,7 @@ bool WriteAllTo(int fd, const std::string& bytes) {
   }
   return true;
 }
+#endif
 
 class FileCardReader final : public qx::platform::fake::CardReaderCore {
  public:
@@ -140,6 +150,9 @@ class FileCardReader final : public qx::platform::fake::CardReaderCore {
     for (const auto& [name, value] : items) {
       bytes += name + "=" + Escape(value) + "\n";
     }
+#ifdef _WIN32
+    return qxic::win32::ReplaceWhole(path, bytes, error);
+#else
     const std::string temp = path + ".tmp." + std::to_string(getpid());
     const int fd = open(temp.c_str(), O_WRONLY | O_CREAT | O_TRUNC | O_CLOEXEC, 0644);
     if (fd < 0) {
@@ -159,6 +172,7 @@ class FileCardReader final : public qx::platform::fake::CardReaderCore {
       return false;
     }
     return true;
+#endif
   }
 
   void Journal(const std::string& line) override {
@@ -166,11 +180,15 @@ class FileCardReader final : public qx::platform::fake::CardReaderCore {
     if (path.empty()) {
       return;
     }
+#ifdef _WIN32
+    qxic::win32::AppendToFile(path, line + "\n");
+#else
     const int fd = open(path.c_str(), O_WRONLY | O_CREAT | O_APPEND | O_CLOEXEC, 0644);
     if (fd >= 0) {
       WriteAllTo(fd, line + "\n");
       close(fd);
     }
+#endif
   }
 
  public:
@@ -182,6 +200,9 @@ class FileCardReader final : public qx::platform::fake::CardReaderCore {
     if (!path.empty()) {
       return path;
     }
+#ifdef _WIN32
+    return qxic::win32::LibraryFolder() + "qxic-card.txt";
+#else
     Dl_info info{};
     static const int anchor = 0;
     if (dladdr(&anchor, &info) != 0 && info.dli_fname != nullptr) {
@@ -191,6 +212,7 @@ class FileCardReader final : public qx::platform::fake::CardReaderCore {
              "qxic-card.txt";
     }
     return "qxic-card.txt";
+#endif
   }
 
   std::string rules_;
