@@ -6,6 +6,10 @@
 //  - dlsym can legitimately return null for a symbol that exists (an absolute symbol of value
 //    0); a card-reader entry point never is one, so null means "absent".
 //  - dlerror() is cleared before the lookup so a stale error never leaks into a later call.
+//  - A plain file name is found through the interface library's RUNPATH ($ORIGIN), i.e. beside
+//    it. glibc takes the RUNPATH of the caller of dlopen; where dlopen is intercepted (the
+//    sanitizers do so) the caller is the interceptor and the folder is not searched, so a name
+//    the usual search does not find is tried beside this library explicitly.
 #include <dlfcn.h>
 
 #include <memory>
@@ -31,6 +35,17 @@ class PosixDynamicLibrary final : public DynamicLibrary {
   void* handle_;
 };
 
+// The folder of the file this code was loaded from (the interface library, or a program).
+std::string OwnDirectory() {
+  Dl_info info{};
+  if (dladdr(reinterpret_cast<void*>(&OwnDirectory), &info) == 0 || info.dli_fname == nullptr) {
+    return std::string();
+  }
+  std::string path(info.dli_fname);
+  const std::string::size_type slash = path.rfind('/');
+  return slash == std::string::npos ? std::string() : path.substr(0, slash);
+}
+
 class PosixLibraryLoader final : public LibraryLoader {
  public:
   std::unique_ptr<DynamicLibrary> Load(const std::string& file_name) override {
@@ -38,6 +53,13 @@ class PosixLibraryLoader final : public LibraryLoader {
       return nullptr;  // dlopen("") would hand back the main program
     }
     void* handle = dlopen(file_name.c_str(), RTLD_NOW | RTLD_LOCAL);
+    if (handle == nullptr && file_name.find('/') == std::string::npos) {
+      dlerror();
+      const std::string beside = OwnDirectory();
+      if (!beside.empty()) {
+        handle = dlopen((beside + "/" + file_name).c_str(), RTLD_NOW | RTLD_LOCAL);
+      }
+    }
     if (handle == nullptr) {
       dlerror();
       return nullptr;
