@@ -29,8 +29,11 @@ install(FILES ${PROJECT_SOURCE_DIR}/include/qx_interface.h
 # simulator is installed; its variants without an entry point serve the tests alone. On a
 # counter's machine the vendor's reader library takes the simulator's place.
 if(TARGET qxic)
-  install(TARGETS qxic LIBRARY DESTINATION ${CMAKE_INSTALL_LIBDIR})
+  install(TARGETS qxic LIBRARY DESTINATION ${CMAKE_INSTALL_LIBDIR}
+                       RUNTIME DESTINATION ${CMAKE_INSTALL_BINDIR})
 endif()
+# A sample configuration file for the host's folder.
+install(FILES ${PROJECT_SOURCE_DIR}/docs/qx_interface.ini DESTINATION ${CMAKE_INSTALL_DOCDIR})
 # qxcall installs itself (tools/qxcall).
 if(TARGET qx-center-sim)
   install(TARGETS qx-center-sim RUNTIME DESTINATION ${CMAKE_INSTALL_BINDIR})

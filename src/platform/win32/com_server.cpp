@@ -3,7 +3,6 @@
 //   DllGetClassObject   CLASS_E_CLASSNOTAVAILABLE for every class, *ppv null
 //   DllCanUnloadNow     S_OK (no object of ours is alive between calls)
 //   DllRegisterServer   S_OK, writes nothing
-//   DllUnregisterServer S_OK, removes nothing
 // Linked into the interface DLL only and exported through its module definition file.
 #include <objbase.h>
 #include <windows.h>
@@ -21,7 +20,5 @@ HRESULT __stdcall DllGetClassObject(REFCLSID /*clsid*/, REFIID /*iid*/, void** o
 HRESULT __stdcall DllCanUnloadNow() { return S_OK; }
 
 HRESULT __stdcall DllRegisterServer() { return S_OK; }
-
-HRESULT __stdcall DllUnregisterServer() { return S_OK; }
 
 }  // extern "C"
