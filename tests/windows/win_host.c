@@ -298,9 +298,23 @@ int main(int argc, char** argv) {
     fprintf(stderr, "no temporary directory\n");
     return 2;
   }
-  snprintf(scratch, sizeof scratch, "%sqx-win-host-%lu", temp,
-           (unsigned long)GetCurrentProcessId());
-  if (!CreateDirectoryA(scratch, NULL) || !SetCurrentDirectoryA(scratch) ||
+  /* Process ids repeat (under Wine they are small): a directory left by a run that was killed
+     may hold the name, so take the next free one. */
+  {
+    unsigned attempt;
+    BOOL created = FALSE;
+    for (attempt = 0; attempt < 100 && !created; ++attempt) {
+      snprintf(scratch, sizeof scratch, "%sqx-win-host-%lu-%u", temp,
+               (unsigned long)GetCurrentProcessId(), attempt);
+      created = CreateDirectoryA(scratch, NULL);
+    }
+    if (!created) {
+      fprintf(stderr, "scratch directory %s: error %lu\n", scratch,
+              (unsigned long)GetLastError());
+      return 2;
+    }
+  }
+  if (!SetCurrentDirectoryA(scratch) ||
       GetCurrentDirectoryA(sizeof g_dir, g_dir) == 0) {
     fprintf(stderr, "scratch directory %s: error %lu\n", scratch, (unsigned long)GetLastError());
     return 2;

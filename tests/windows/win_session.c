@@ -142,9 +142,17 @@ int main(int argc, char** argv) {
   if (GetTempPathA(sizeof temp, temp) == 0) {
     return 2;
   }
-  snprintf(scratch, sizeof scratch, "%sqx-win-session-%lu", temp,
-           (unsigned long)GetCurrentProcessId());
-  if (!CreateDirectoryA(scratch, NULL) || !SetCurrentDirectoryA(scratch)) {
+  /* Process ids repeat under Wine: a directory left by a killed run may hold the name. */
+  {
+    unsigned attempt;
+    BOOL created = FALSE;
+    for (attempt = 0; attempt < 100 && !created; ++attempt) {
+      snprintf(scratch, sizeof scratch, "%sqx-win-session-%lu-%u", temp,
+               (unsigned long)GetCurrentProcessId(), attempt);
+      created = CreateDirectoryA(scratch, NULL);
+    }
+  }
+  if (!SetCurrentDirectoryA(scratch)) {
     fprintf(stderr, "scratch directory %s: error %lu\n", scratch, (unsigned long)GetLastError());
     return 2;
   }
