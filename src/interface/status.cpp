@@ -4,27 +4,10 @@
 #include "interface/insurance_interface.h"
 #include "interface/interface_texts.h"
 #include "interface/status_codes.h"
+#include "platform/gbk_text.h"
 
 namespace qx {
 namespace {
-
-// Cuts text to at most max bytes so that it ends on a whole character: a GBK lead byte
-// (0x81-0xFE) always keeps its trail byte.
-void CutOnWholeCharacter(std::string& text, std::size_t max) {
-  if (text.size() <= max) {
-    return;
-  }
-  std::size_t i = 0;
-  while (i < text.size()) {
-    const unsigned char c = static_cast<unsigned char>(text[i]);
-    const std::size_t width = (c >= 0x81 && c <= 0xFE && i + 1 < text.size()) ? 2 : 1;
-    if (i + width > max) {
-      break;
-    }
-    i += width;
-  }
-  text.resize(i);
-}
 
 // The markup characters of a message, so that the result XML stays well-formed whatever the
 // card library or the transport put into it.
@@ -76,7 +59,7 @@ void InsuranceInterface::SetStatus(int32_t code) {
 void InsuranceInterface::SetStatusWithMessage(int32_t code, std::string_view message) {
   status_ = code;
   message_.assign(message);
-  CutOnWholeCharacter(message_, kMaxMessageLength);
+  message_.resize(platform::CutToWholeGbkCharacters(message_, kMaxMessageLength).size());
 }
 
 void InsuranceInterface::BuildResultXml(char* buffer) {

@@ -22,6 +22,7 @@
 #include <string>
 #include <vector>
 
+#include "platform/gbk_text.h"
 #include "platform/posix/default_parts.h"
 #include "platform/prompts.h"
 
@@ -216,29 +217,6 @@ class Terminal {
   int fd_;
 };
 
-// Cuts a GBK text to at most max bytes without splitting a double-byte character.
-std::string CutGbk(std::string text, std::size_t max) {
-  std::size_t i = 0;
-  while (i < text.size()) {
-    std::size_t width =
-        (static_cast<unsigned char>(text[i]) >= 0x81 && i + 1 < text.size()) ? 2 : 1;
-    if (i + width > max) {
-      break;
-    }
-    i += width;
-  }
-  text.resize(i);
-  return text;
-}
-
-void Wipe(std::string& secret) {
-  volatile char* p = secret.data();
-  for (std::size_t i = 0; i < secret.size(); ++i) {
-    p[i] = 0;
-  }
-  secret.clear();
-}
-
 class PosixPrompts final : public Prompts {
  public:
   BoxAnswer ShowBox(std::string_view text, std::string_view caption, BoxButtons buttons,
@@ -318,7 +296,7 @@ class PosixPrompts final : public Prompts {
         if (r.exit_code == 0) {
           typed = std::move(r.output);
         }
-        Wipe(r.output);
+        WipeString(&r.output);
       }
     } else if (helper == "kdialog") {
       HelperResult r = RunHelper({helper, "--password", ToDisplay(label)});
@@ -327,7 +305,7 @@ class PosixPrompts final : public Prompts {
         if (r.exit_code == 0) {
           typed = std::move(r.output);
         }
-        Wipe(r.output);
+        WipeString(&r.output);
       }
     }
     if (!answered) {
@@ -337,15 +315,17 @@ class PosixPrompts final : public Prompts {
         std::optional<std::string> line = tty.ReadLine(false);
         if (line) {
           typed = std::move(*line);
-          Wipe(*line);
+          WipeString(&*line);
         }
       } else {
         std::string note = ToDisplay(label) + ": (no one to answer)\n";
         std::fwrite(note.data(), 1, note.size(), stderr);
       }
     }
-    std::string gbk = CutGbk(FromDisplay(typed), max_length);
-    Wipe(typed);
+    std::string converted = FromDisplay(typed);
+    std::string gbk(CutToWholeGbkCharacters(converted, max_length));
+    WipeString(&converted);
+    WipeString(&typed);
     return gbk;
   }
 
@@ -361,7 +341,7 @@ class PosixPrompts final : public Prompts {
           answer = Credentials{FromDisplay(r.output.substr(0, bar)),
                                FromDisplay(r.output.substr(bar + 1))};
         }
-        Wipe(r.output);
+        WipeString(&r.output);
         return answer;
       }
     } else if (helper == "kdialog") {
@@ -375,7 +355,7 @@ class PosixPrompts final : public Prompts {
           return std::nullopt;
         }
         Credentials answer{FromDisplay(user.output), FromDisplay(pass.output)};
-        Wipe(pass.output);
+        WipeString(&pass.output);
         return answer;
       }
     }
@@ -392,7 +372,7 @@ class PosixPrompts final : public Prompts {
         return std::nullopt;
       }
       Credentials answer{FromDisplay(*user), FromDisplay(*pass)};
-      Wipe(*pass);
+      WipeString(&*pass);
       return answer;
     }
     std::string note = title + ": credentials requested, no one to answer\n";

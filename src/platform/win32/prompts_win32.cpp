@@ -18,6 +18,7 @@
 #include <string>
 #include <vector>
 
+#include "platform/gbk_text.h"
 #include "platform/prompts.h"
 #include "platform/win32/default_parts.h"
 #include "platform/win32/prompts_resources.h"
@@ -33,20 +34,9 @@ HMODULE ThisModule() {
   return module;
 }
 
-void Wipe(std::vector<char>& secret) {
-  volatile char* p = secret.data();
-  for (std::size_t i = 0; i < secret.size(); ++i) {
-    p[i] = 0;
-  }
-}
+void Wipe(std::vector<char>& secret) { WipeBytes(secret.data(), secret.size()); }
 
-void Wipe(std::string& secret) {
-  volatile char* p = secret.data();
-  for (std::size_t i = 0; i < secret.size(); ++i) {
-    p[i] = 0;
-  }
-  secret.clear();
-}
+void Wipe(std::string& secret) { WipeString(&secret); }
 
 std::string ItemText(HWND dialog, int id, std::size_t max_length) {
   std::vector<char> buffer(max_length + 1, '\0');

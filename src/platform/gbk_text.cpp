@@ -1,0 +1,52 @@
+#include "platform/gbk_text.h"
+
+namespace qx::platform {
+namespace {
+
+bool IsGbkLead(unsigned char byte) { return byte >= 0x81 && byte <= 0xFE; }
+
+bool IsGbkTrail(unsigned char byte) {
+  return (byte >= 0x40 && byte <= 0x7E) || (byte >= 0x80 && byte <= 0xFE);
+}
+
+}  // namespace
+
+std::string_view CutToWholeGbkCharacters(std::string_view text, std::size_t max_bytes) {
+  // GBK cannot be walked backwards (a trail byte can also be a lead byte), so walk from the start.
+  std::size_t end = 0;
+  while (end < text.size()) {
+    const auto byte = static_cast<unsigned char>(text[end]);
+    std::size_t length = 1;
+    if (IsGbkLead(byte)) {
+      if (end + 1 >= text.size()) {
+        break;  // half a character: its trail byte is gone
+      }
+      if (IsGbkTrail(static_cast<unsigned char>(text[end + 1]))) {
+        length = 2;
+      }
+    }
+    if (end + length > max_bytes) {
+      break;
+    }
+    end += length;
+  }
+  return text.substr(0, end);
+}
+
+void WipeBytes(void* data, std::size_t size) {
+  volatile unsigned char* bytes = static_cast<volatile unsigned char*>(data);
+  for (std::size_t i = 0; i < size; ++i) {
+    bytes[i] = 0;
+  }
+}
+
+void WipeString(std::string* text) {
+  // The whole capacity: an earlier, longer content may still sit behind the current size.
+  if (text->capacity() > 0) {
+    text->resize(text->capacity());
+    WipeBytes(text->data(), text->size());
+  }
+  text->clear();
+}
+
+}  // namespace qx::platform
