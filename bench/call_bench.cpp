@@ -494,7 +494,10 @@ int RunChild(const std::string& kind, int port, const std::string& library, bool
     std::printf("mem %ld %ld %zu\n", baseline, peak, sizes[kMemoryRows]);
     return 0;
   }
+  // QX_BENCH_ROWS=N measures only the size of N rows (for a profiler run with --only).
+  const char* only_rows = std::getenv("QX_BENCH_ROWS");
   for (const Size& s : kSizes) {
+    if (only_rows != nullptr && std::atoi(only_rows) != s.rows) continue;
     const int reps = quick ? std::max(3, s.reps / 10) : s.reps;
     run(s.rows, &ms);  // warm-up
     std::vector<double> times;

@@ -7,6 +7,7 @@
 
 #include "card/card_library.h"
 #include "interface/insurance_interface.h"
+#include "message/reply_reader.h"
 #include "platform/dynamic_library.h"
 #include "platform/xml_document.h"
 
@@ -39,6 +40,9 @@ int32_t InsuranceInterface::RunCardSteps() {
 }
 
 int32_t InsuranceInterface::CountElements(std::string_view xml, std::string_view tag) {
+  if (!message::MayHoldElement(xml, tag)) {
+    return 0;
+  }
   try {
     if (platform::XmlDocument* reply = ReplyDocument(xml)) {
       return static_cast<int32_t>(reply->ElementsByTagName(tag).size());

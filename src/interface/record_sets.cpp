@@ -94,6 +94,9 @@ int32_t InsuranceInterface::UnpackRecordSet(std::string_view folded_name) {
 }
 
 int32_t InsuranceInterface::ExtractFunctionId(std::string_view xml, std::string* function_id) {
+  if (!message::MayHoldElement(xml, "FunctionID")) {
+    return -1;  // as the DOM would find none; a catalogue is not parsed for it
+  }
   std::string found;
   platform::XmlDocument* doc = ReplyDocument(xml);
   const int32_t outcome = doc != nullptr ? message::ExtractFunctionId(*doc, &found)

@@ -57,6 +57,14 @@ int32_t ExtractFunctionId(platform::XmlDocument& doc, std::string* function_id);
 int32_t CountElements(platform::XmlFactory& factory, std::string_view xml, std::string_view tag);
 int32_t CountElements(platform::XmlDocument& doc, std::string_view tag);
 
+// False when `text` (ANSI bytes) cannot hold an element named `name` (ASCII), whatever the DOM
+// would make of it: such an element needs the bytes '<' and `name` in a row, since the code
+// page turns every ASCII byte into that character and no other byte into '<' or a letter. True
+// when it may (also for a name with a byte outside ASCII): only parsing tells. Lets a reader
+// skip a parse whose answer is known, which costs a parse of the whole reply for nothing when a
+// catalogue of tens of megabytes asks for no card work and names no further function.
+bool MayHoldElement(std::string_view text, std::string_view name);
+
 }  // namespace qx::message
 
 #endif  // QX_MESSAGE_REPLY_READER_H_

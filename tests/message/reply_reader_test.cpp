@@ -202,5 +202,43 @@ TEST(CountElementsTest, Cases) {
   }
 }
 
+// The shortcut may only answer "no" where the DOM finds no such element: checked against the
+// DOM on texts that try to fool a byte search (GBK trail bytes that are letters, prefixes, case,
+// references, comments, CDATA, invalid bytes before the name).
+TEST(MayHoldElementTest, NeverDeniesWhatTheDomFinds) {
+  struct Case {
+    const char* what;
+    std::string xml;
+    bool may;
+  } cases[] = {
+      {"plain", "<P><writeic/></P>", true},
+      {"with attributes and blanks", "<P><writeic a=\"1\" >x</writeic ></P>", true},
+      {"absent", "<P><write/><ic/></P>", false},
+      {"case differs", "<P><WriteIC/></P>", false},
+      {"prefixed name", "<P><x:writeic xmlns:x=\"u\"/></P>", false},
+      {"name as text only", "<P>writeic &#60;writeic</P>", false},
+      {"trail byte 'w' of a GBK character", "<P><\x81writeic/></P>", false},
+      {"in a comment", "<P><!--<writeic/>--></P>", true},
+      {"in CDATA", "<P><![CDATA[<writeic/>]]></P>", true},
+      {"invalid lead byte before the name", "<P>\xFF<writeic/></P>", true},
+      {"a lead byte without its trail before '<'", "<P>\x81<writeic/></P>", true},
+      {"longer name", "<P><writeicx/></P>", true},
+      {"does not parse", "<P><writeic></P>", true},
+      {"Chinese text around it", test::Gbk(u8"<P>写卡<writeic>卡</writeic></P>"), true},
+  };
+  for (const Case& c : cases) {
+    EXPECT_EQ(MayHoldElement(c.xml, "writeic"), c.may) << c.what;
+    if (!MayHoldElement(c.xml, "writeic")) {
+      EXPECT_EQ(CountElements(Dom(), c.xml, "writeic"), 0) << c.what;
+    }
+  }
+  // Everything that parses with such an element is seen.
+  EXPECT_EQ(CountElements(Dom(), "<P>\x81<writeic/></P>", "writeic"), 1);
+  // A name that is not plain ASCII is always left to the parser.
+  EXPECT_TRUE(MayHoldElement("<P/>", test::Gbk(u8"卡")));
+  EXPECT_FALSE(MayHoldElement("", "FunctionID"));
+  EXPECT_TRUE(MayHoldElement("<FunctionID>", "FunctionID"));
+}
+
 }  // namespace
 }  // namespace qx::message
