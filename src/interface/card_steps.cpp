@@ -7,7 +7,6 @@
 
 #include "card/card_library.h"
 #include "interface/insurance_interface.h"
-#include "message/reply_reader.h"
 #include "platform/dynamic_library.h"
 #include "platform/xml_document.h"
 
@@ -40,7 +39,7 @@ int32_t InsuranceInterface::RunCardSteps() {
 }
 
 int32_t InsuranceInterface::CountElements(std::string_view xml, std::string_view tag) {
-  if (!message::MayHoldElement(xml, tag)) {
+  if (!MayHold(xml, tag)) {
     return 0;
   }
   try {

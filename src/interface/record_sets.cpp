@@ -1,5 +1,8 @@
 // The recordsets of the current reply and the completion of requests: thin members over the
 // message model, each turning the model's outcome into the interface's status.
+#include <algorithm>
+#include <iterator>
+
 #include "interface/insurance_interface.h"
 #include "interface/status_codes.h"
 #include "message/case_folding.h"
@@ -62,6 +65,26 @@ platform::XmlDocument* InsuranceInterface::ReplyDocument(std::string_view xml) {
   return reply_document_.get();
 }
 
+namespace {
+
+// The elements every business call looks for in the center's reply.
+constexpr std::string_view kReplyNames[] = {"writeic", "readic", "FunctionID"};
+
+}  // namespace
+
+bool InsuranceInterface::MayHold(std::string_view xml, std::string_view tag) {
+  const auto known = std::find(std::begin(kReplyNames), std::end(kReplyNames), tag);
+  if (!reply_document_armed_ || xml.data() != output_.data() || xml.size() != output_.size() ||
+      known == std::end(kReplyNames)) {
+    return message::MayHoldElement(xml, tag);
+  }
+  if (!reply_names_known_) {
+    reply_names_ = message::MayHoldElements(output_, kReplyNames);
+    reply_names_known_ = true;
+  }
+  return (reply_names_ >> (known - std::begin(kReplyNames)) & 1u) != 0;
+}
+
 void InsuranceInterface::ArmReplyDocument() {
   ResetReplyDocument();
   reply_document_armed_ = true;
@@ -70,6 +93,7 @@ void InsuranceInterface::ArmReplyDocument() {
 void InsuranceInterface::ResetReplyDocument() {
   reply_document_.reset();
   reply_document_failed_ = false;
+  reply_names_known_ = false;
 }
 
 void InsuranceInterface::DropReplyDocument() {
@@ -94,7 +118,7 @@ int32_t InsuranceInterface::UnpackRecordSet(std::string_view folded_name) {
 }
 
 int32_t InsuranceInterface::ExtractFunctionId(std::string_view xml, std::string* function_id) {
-  if (!message::MayHoldElement(xml, "FunctionID")) {
+  if (!MayHold(xml, "FunctionID")) {
     return -1;  // as the DOM would find none; a catalogue is not parsed for it
   }
   std::string found;

@@ -7,6 +7,7 @@
 
 #include <cstddef>
 #include <cstdint>
+#include <span>
 #include <string>
 #include <string_view>
 
@@ -60,10 +61,16 @@ int32_t CountElements(platform::XmlDocument& doc, std::string_view tag);
 // False when `text` (ANSI bytes) cannot hold an element named `name` (ASCII), whatever the DOM
 // would make of it: such an element needs the bytes '<' and `name` in a row, since the code
 // page turns every ASCII byte into that character and no other byte into '<' or a letter. True
-// when it may (also for a name with a byte outside ASCII): only parsing tells. Lets a reader
-// skip a parse whose answer is known, which costs a parse of the whole reply for nothing when a
-// catalogue of tens of megabytes asks for no card work and names no further function.
+// when it may (also for a name with a byte outside ASCII, or of fewer than two bytes): only
+// parsing tells. Lets a reader skip a parse whose answer is known, which costs a parse of the
+// whole reply for nothing when a catalogue of tens of megabytes asks for no card work and names
+// no further function.
 bool MayHoldElement(std::string_view text, std::string_view name);
+
+// The same for up to kMaxNamesPerScan names in one pass over the text: bit k of the result
+// answers for names[k].
+inline constexpr std::size_t kMaxNamesPerScan = 8;
+uint32_t MayHoldElements(std::string_view text, std::span<const std::string_view> names);
 
 }  // namespace qx::message
 
