@@ -2,7 +2,7 @@
 // same reply costs.
 //
 //   qx_call_bench [--out FILE] [--quick] [--fitted-buffer] [--library PATH]
-//                 [--only floor21|floor8|lib21|lib8|mem-lib21|...]
+//                 [--only pair21|pair8|floor21|floor8|lib21|lib8|mem-lib21|...]
 //
 // The host offers business_handle a buffer of 64 MB of spaces (one buffer for every size, as a
 // host expecting catalogues would); --fitted-buffer offers exactly the reply's length instead.
@@ -13,8 +13,10 @@
 // them again per request. For the function "8" cases the catalogue carries the center's
 // "user_info" block at its end.
 //
-// Measured side by side, each in a process of its own (this program started again with
-// --child), sequentially, so that nothing else competes for the two cores:
+// Measured side by side, in turns within one process per function (this program started again
+// with --child), one function after the other, so that nothing else competes for the two cores
+// and both sides meet the same moments of the machine (a floor measured in a process of its own
+// moved by a third between runs on this shared machine):
 //  - floor: the same POST and reply through libcurl with one reused handle, the reply converted
 //    GBK -> UTF-8 by iconv and parsed once by pugixml, then a walk over every row and item;
 //  - business_handle of the built shared library, loaded with dlopen from a scratch directory
@@ -45,6 +47,7 @@
 #include <cstring>
 #include <ctime>
 #include <fstream>
+#include <functional>
 #include <iostream>
 #include <map>
 #include <memory>
@@ -246,49 +249,65 @@ const std::string& Answer(const Replies& r, const std::string& request) {
   return it == table.end() ? kUnknown : it->second;
 }
 
-// Serves one connection at a time until it closes; ends after 10 minutes without a client.
-[[noreturn]] void Serve(int listener, const Replies& r) {
+// Answers every complete request in `in` (and takes it out); false when the client is gone.
+bool AnswerRequests(int fd, std::string* in, const Replies& r) {
   for (;;) {
-    pollfd p{listener, POLLIN, 0};
-    if (poll(&p, 1, 600 * 1000) <= 0) _exit(0);
-    int fd = accept(listener, nullptr, nullptr);
-    if (fd < 0) continue;
-    // Header and body go out in two sends: without this the body of a small reply would wait
-    // for the client's delayed acknowledgement.
-    int one = 1;
-    setsockopt(fd, IPPROTO_TCP, TCP_NODELAY, &one, sizeof one);
-    std::string in;
-    char buffer[65536];
-    for (;;) {
-      std::size_t end = in.find("\r\n\r\n");
-      if (end != std::string::npos) {
-        std::string head = in.substr(0, end);
-        std::string lower = head;
-        for (char& c : lower) c = static_cast<char>(std::tolower(static_cast<unsigned char>(c)));
-        std::size_t at = lower.find("content-length:");
-        std::size_t length =
-            at == std::string::npos ? 0 : std::strtoul(head.c_str() + at + 15, nullptr, 10);
-        if (in.size() >= end + 4 + length) {
-          std::string body = in.substr(end + 4, length);
-          in.erase(0, end + 4 + length);
-          const std::string& answer = Answer(r, body);
-          std::string header =
-              "HTTP/1.1 200 OK\r\nContent-Type: text/xml; charset=GBK\r\n"
-              "Content-Length: " +
-              std::to_string(answer.size()) + "\r\n\r\n";
-          if (!SendAll(fd, header.data(), header.size()) ||
-              !SendAll(fd, answer.data(), answer.size())) {
-            break;
-          }
-          continue;
-        }
-      }
-      ssize_t n = recv(fd, buffer, sizeof buffer, 0);
-      if (n < 0 && errno == EINTR) continue;
-      if (n <= 0) break;
-      in.append(buffer, static_cast<std::size_t>(n));
+    std::size_t end = in->find("\r\n\r\n");
+    if (end == std::string::npos) return true;
+    std::string head = in->substr(0, end);
+    std::string lower = head;
+    for (char& c : lower) c = static_cast<char>(std::tolower(static_cast<unsigned char>(c)));
+    std::size_t at = lower.find("content-length:");
+    std::size_t length =
+        at == std::string::npos ? 0 : std::strtoul(head.c_str() + at + 15, nullptr, 10);
+    if (in->size() < end + 4 + length) return true;
+    std::string body = in->substr(end + 4, length);
+    in->erase(0, end + 4 + length);
+    const std::string& answer = Answer(r, body);
+    std::string header =
+        "HTTP/1.1 200 OK\r\nContent-Type: text/xml; charset=GBK\r\n"
+        "Content-Length: " +
+        std::to_string(answer.size()) + "\r\n\r\n";
+    if (!SendAll(fd, header.data(), header.size()) || !SendAll(fd, answer.data(), answer.size())) {
+      return false;
     }
-    close(fd);
+  }
+}
+
+// Serves any number of keep-alive connections (the floor and the library each hold one), one
+// request at a time; ends after 10 minutes without a request.
+[[noreturn]] void Serve(int listener, const Replies& r) {
+  struct Client {
+    int fd;
+    std::string in;
+  };
+  std::vector<Client> clients;
+  std::vector<pollfd> fds;
+  char buffer[65536];
+  for (;;) {
+    fds.assign(1, pollfd{listener, POLLIN, 0});
+    for (const Client& c : clients) fds.push_back(pollfd{c.fd, POLLIN, 0});
+    if (poll(fds.data(), fds.size(), 600 * 1000) <= 0) _exit(0);
+    for (std::size_t i = clients.size(); i-- > 0;) {
+      if (fds[i + 1].revents == 0) continue;
+      Client& c = clients[i];
+      ssize_t n = recv(c.fd, buffer, sizeof buffer, 0);
+      if (n < 0 && errno == EINTR) continue;
+      if (n <= 0 ||
+          (c.in.append(buffer, static_cast<std::size_t>(n)), !AnswerRequests(c.fd, &c.in, r))) {
+        close(c.fd);
+        clients.erase(clients.begin() + static_cast<std::ptrdiff_t>(i));
+      }
+    }
+    if ((fds[0].revents & POLLIN) != 0) {
+      int fd = accept(listener, nullptr, nullptr);
+      if (fd < 0) continue;
+      // Header and body go out in two sends: without this the body of a small reply would wait
+      // for the client's delayed acknowledgement.
+      int one = 1;
+      setsockopt(fd, IPPROTO_TCP, TCP_NODELAY, &one, sizeof one);
+      clients.push_back(Client{fd, std::string()});
+    }
   }
 }
 
@@ -440,14 +459,39 @@ class Host {
   bool fitted_ = false;
 };
 
-// --child KIND PORT LIBRARY: KIND is floor21, floor8, lib21 or lib8 (times for every size), or
-// mem-floor21, mem-lib21, mem-lib8 (peak memory of one 50 MB call). Prints result lines.
+// The machine's own growth from 10 to 50 MB for the least any call must do with a reply: one
+// memcpy of it into a buffer already in use (both buffers touched before, so no fresh pages).
+int MeasureCopies() {
+  for (const std::size_t bytes : {std::size_t{9237122}, std::size_t{46318319}}) {
+    std::string from(bytes, 'x');
+    std::string to(bytes, ' ');
+    std::vector<double> times;
+    for (int i = 0; i < 21; ++i) {
+      from[static_cast<std::size_t>(i)] = static_cast<char>('a' + i);
+      Clock::time_point start = Clock::now();
+      std::memcpy(to.data(), from.data(), bytes);
+      times.push_back(std::chrono::duration<double, std::milli>(Clock::now() - start).count());
+      if (to[static_cast<std::size_t>(i)] != from[static_cast<std::size_t>(i)]) Die("copy failed");
+    }
+    Stats st = Summarise(times);
+    std::printf("copy %zu %.4f\n", bytes, st.median_ms);
+  }
+  return 0;
+}
+
+// --child KIND PORT LIBRARY: KIND is copy (MeasureCopies), pair21 or pair8 (the floor and
+// business_handle in turns, for every size), floor21, floor8, lib21 or lib8 (one of them alone, for
+// a profiler), or mem-floor21, mem-lib21, mem-lib8 (peak memory of one 50 MB call). Prints result
+// lines.
 int RunChild(const std::string& kind, int port, const std::string& library, bool quick,
              bool fitted) {
   curl_global_init(CURL_GLOBAL_ALL);
+  if (kind == "copy") return MeasureCopies();
   const bool memory = kind.rfind("mem-", 0) == 0;
+  const bool pair = kind.rfind("pair", 0) == 0;
   const std::string what = memory ? kind.substr(4) : kind;
-  const bool floor = what.rfind("floor", 0) == 0;
+  const bool with_floor = pair || what.rfind("floor", 0) == 0;
+  const bool with_library = pair || what.rfind("lib", 0) == 0;
   const std::string function = what.back() == '8' ? "8" : "21";
 
   // Sizes of the replies, from the server itself.
@@ -468,25 +512,23 @@ int RunChild(const std::string& kind, int port, const std::string& library, bool
 
   std::unique_ptr<Floor> floor_runner;
   std::unique_ptr<Host> host;
-  if (floor) {
-    floor_runner = std::make_unique<Floor>(port);
-  } else {
-    host = std::make_unique<Host>(library, port, fitted);
-  }
-  auto run = [&](int rows, double* ms) {
-    if (floor) {
-      std::string request = AssembledRequest(function, rows, user_block, token);
-      Clock::time_point start = Clock::now();
-      floor_runner->Call(request, sizes[rows]);
-      *ms = std::chrono::duration<double, std::milli>(Clock::now() - start).count();
-    } else {
-      int rc = host->Call(CallRequest(function, rows), sizes[rows], ms);
-      if (rc != 0) Die("business_handle returned " + std::to_string(rc));
-    }
+  if (with_floor) floor_runner = std::make_unique<Floor>(port);
+  if (with_library) host = std::make_unique<Host>(library, port, fitted);
+  auto run_floor = [&](int rows, double* ms) {
+    std::string request = AssembledRequest(function, rows, user_block, token);
+    Clock::time_point start = Clock::now();
+    floor_runner->Call(request, sizes[rows]);
+    *ms = std::chrono::duration<double, std::milli>(Clock::now() - start).count();
+  };
+  auto run_library = [&](int rows, double* ms) {
+    int rc = host->Call(CallRequest(function, rows), sizes[rows], ms);
+    if (rc != 0) Die("business_handle returned " + std::to_string(rc));
   };
 
   double ms = 0;
   if (memory) {
+    auto run = with_floor ? std::function<void(int, double*)>(run_floor)
+                          : std::function<void(int, double*)>(run_library);
     run(kSizes[0].rows, &ms);  // connection up, tables built
     const long baseline = ResetPeak();
     run(kMemoryRows, &ms);
@@ -499,15 +541,29 @@ int RunChild(const std::string& kind, int port, const std::string& library, bool
   for (const Size& s : kSizes) {
     if (only_rows != nullptr && std::atoi(only_rows) != s.rows) continue;
     const int reps = quick ? std::max(3, s.reps / 10) : s.reps;
-    run(s.rows, &ms);  // warm-up
-    std::vector<double> times;
-    for (int i = 0; i < reps; ++i) {
-      run(s.rows, &ms);
-      times.push_back(ms);
+    std::vector<double> floor_times;
+    std::vector<double> library_times;
+    // One warm-up each, then in turns, each going first every other time, so that both meet
+    // the same moment of the machine and neither always follows the other.
+    for (int i = -1; i < reps; ++i) {
+      for (int turn = 0; turn < 2; ++turn) {
+        const bool floor_now = (turn == 0) == (i % 2 == 0);
+        if (floor_now && with_floor) {
+          run_floor(s.rows, &ms);
+          if (i >= 0) floor_times.push_back(ms);
+        } else if (!floor_now && with_library) {
+          run_library(s.rows, &ms);
+          if (i >= 0) library_times.push_back(ms);
+        }
+      }
     }
-    Stats st = Summarise(times);
-    std::printf("time %d %zu %d %.4f %.4f %.4f\n", s.rows, sizes[s.rows], reps, st.min_ms,
-                st.median_ms, st.max_ms);
+    for (const auto& [tag, times] :
+         {std::pair{"floor", &floor_times}, std::pair{"lib", &library_times}}) {
+      if (times->empty()) continue;
+      Stats st = Summarise(*times);
+      std::printf("time-%s %d %zu %d %.4f %.4f %.4f\n", tag, s.rows, sizes[s.rows], reps, st.min_ms,
+                  st.median_ms, st.max_ms);
+    }
   }
   return 0;
 }
@@ -547,15 +603,19 @@ struct Row {
   Stats stats;
 };
 
-std::map<int, Row> ParseTimes(const std::string& text) {
+// The lines "time-<which> ..." of a child's output.
+std::map<int, Row> ParseTimes(const std::string& text, const std::string& which) {
   std::map<int, Row> rows;
   std::istringstream in(text);
-  std::string tag;
-  while (in >> tag) {
-    if (tag != "time") break;
+  std::string line;
+  while (std::getline(in, line)) {
+    std::istringstream fields(line);
+    std::string tag;
+    fields >> tag;
+    if (tag != "time-" + which) continue;
     Row r;
     int reps = 0;
-    in >> r.rows >> r.bytes >> reps >> r.stats.min_ms >> r.stats.median_ms >> r.stats.max_ms;
+    fields >> r.rows >> r.bytes >> reps >> r.stats.min_ms >> r.stats.median_ms >> r.stats.max_ms;
     rows[r.rows] = r;
   }
   return rows;
@@ -636,10 +696,12 @@ int Orchestrate(const std::string& out_path, bool quick, bool fitted, const std:
     std::cout << child(only);
     return 0;
   }
-  std::map<int, Row> floor21 = ParseTimes(child("floor21"));
-  std::map<int, Row> lib21 = ParseTimes(child("lib21"));
-  std::map<int, Row> floor8 = ParseTimes(child("floor8"));
-  std::map<int, Row> lib8 = ParseTimes(child("lib8"));
+  const std::string pair21 = child("pair21");
+  const std::string pair8 = child("pair8");
+  std::map<int, Row> floor21 = ParseTimes(pair21, "floor");
+  std::map<int, Row> lib21 = ParseTimes(pair21, "lib");
+  std::map<int, Row> floor8 = ParseTimes(pair8, "floor");
+  std::map<int, Row> lib8 = ParseTimes(pair8, "lib");
   std::size_t mem_bytes = 0;
   double mem_floor = ParseMemoryMb(child("mem-floor21"), &mem_bytes);
   double mem_lib21 = ParseMemoryMb(child("mem-lib21"), &mem_bytes);
@@ -687,6 +749,16 @@ int Orchestrate(const std::string& out_path, bool quick, bool fitted, const std:
     << ", floor 8 " << Format("%.2f", scale(floor8)) << ", business_handle 8 "
     << Format("%.2f", scale(lib8)) << "\n";
   all_met = all_met && scale(lib21) <= 5.5 && scale(lib8) <= 5.5;
+  {
+    std::istringstream in(child("copy"));
+    std::string tag;
+    std::size_t bytes = 0;
+    double copy10 = 0, copy50 = 0;
+    in >> tag >> bytes >> copy10 >> tag >> bytes >> copy50;
+    t << "the machine itself, one memcpy of the reply into a buffer in use: 10 MB "
+      << Format("%.2f ms, 50 MB %.2f ms, 50 MB / 10 MB %.2f", copy10, copy50, copy50 / copy10)
+      << "\n";
+  }
   const double reply_mb = static_cast<double>(mem_bytes) / (1024.0 * 1024.0);
   t << "peak resident memory above baseline, one " << Format("%.1f", reply_mb)
     << " MB reply (target: business_handle <= floor): floor "

@@ -471,6 +471,7 @@ HttpError CurlHttpRequest::Send(std::string_view headers, std::string_view body)
   curl_easy_setopt(easy, CURLOPT_WRITEFUNCTION, &CurlHttpRequest::OnBody);
   curl_easy_setopt(easy, CURLOPT_WRITEDATA, this);
   curl_easy_setopt(easy, CURLOPT_ERRORBUFFER, error_buffer_);
+  curl_easy_setopt(easy, CURLOPT_BUFFERSIZE, 256L * 1024);
   if (has_credentials_) {
     curl_easy_setopt(easy, CURLOPT_HTTPAUTH, auth_methods_);
     curl_easy_setopt(easy, CURLOPT_USERNAME, credentials_.user.c_str());
