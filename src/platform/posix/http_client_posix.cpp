@@ -471,6 +471,7 @@ HttpError CurlHttpRequest::Send(std::string_view headers, std::string_view body)
   curl_easy_setopt(easy, CURLOPT_WRITEFUNCTION, &CurlHttpRequest::OnBody);
   curl_easy_setopt(easy, CURLOPT_WRITEDATA, this);
   curl_easy_setopt(easy, CURLOPT_ERRORBUFFER, error_buffer_);
+  // Pieces of 256 KB instead of libcurl's 16 KB: a catalogue of 50 MB in 200 reads, not 3 000.
   curl_easy_setopt(easy, CURLOPT_BUFFERSIZE, 256L * 1024);
   if (has_credentials_) {
     curl_easy_setopt(easy, CURLOPT_HTTPAUTH, auth_methods_);
