@@ -6,10 +6,13 @@
 #include <cstddef>
 #include <cstdint>
 #include <cstdlib>
+#include <iterator>
 #include <string>
+#include <string_view>
 
 #include "fuzz/fuzz_http.h"
 #include "interface/insurance_interface.h"
+#include "message/reply_reader.h"
 #include "platform/env.h"
 #include "platform/fake/fake_card_library.h"
 #include "platform/fake/fake_file_system.h"
@@ -75,5 +78,15 @@ extern "C" int LLVMFuzzerTestOneInput(const uint8_t* data, size_t size) {
   (void)iface.ExtractFunctionId(reply, &function_id);
   Check(function_id.size() <= qx::InsuranceInterface::kMaxFunctionIdLength);
   (void)iface.CountElements(reply, "readic");
+
+  // The byte search that spares catalogues a parse never denies an element the DOM finds.
+  const std::string_view names[] = {"writeic", "readic", "FunctionID", "user_info"};
+  const uint32_t may = qx::message::MayHoldElements(reply, names);
+  for (std::size_t k = 0; k < std::size(names); ++k) {
+    Check((may >> k & 1u) == (qx::message::MayHoldElement(reply, names[k]) ? 1u : 0u));
+    if ((may >> k & 1u) == 0) {
+      Check(qx::message::CountElements(*env.xml, reply, names[k]) == 0);
+    }
+  }
   return 0;
 }
