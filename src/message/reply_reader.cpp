@@ -99,7 +99,11 @@ bool IsPlainName(std::string_view name) {
   return true;
 }
 
-// Marks in *seen every plain name that follows the '<' at `at`.
+// The byte before an element's name: '<', or ':' after a prefix (the Windows DOM finds
+// "x:writeic" when asked for "writeic").
+bool OpensName(char c) { return c == '<' || c == ':'; }
+
+// Marks in *seen every plain name that follows the '<' or ':' at `at`.
 void MatchAt(std::string_view text, std::size_t at, std::span<const std::string_view> names,
              uint32_t plain, uint32_t* seen) {
   std::string_view rest = text.substr(at + 1);
@@ -130,9 +134,9 @@ uint32_t MayHoldElements(std::string_view text, std::span<const std::string_view
   const std::size_t n = text.size();
   std::size_t i = 0;
 #if defined(__SSE2__)
-  // Sixteen positions at a time: '<' followed by the first two bytes of some name. Only those
-  // few positions are compared in full (a catalogue's rows start with "<row", a near miss for
-  // "<readic" that the second byte already rules out).
+  // Sixteen positions at a time: '<' or ':' followed by the first two bytes of some name. Only
+  // those few positions are compared in full (a catalogue's rows start with "<row", a near miss
+  // for "<readic" that the second byte already rules out).
   __m128i first[kMaxNamesPerScan];
   __m128i second[kMaxNamesPerScan];
   std::size_t count = 0;
@@ -143,6 +147,7 @@ uint32_t MayHoldElements(std::string_view text, std::span<const std::string_view
     ++count;
   }
   const __m128i open = _mm_set1_epi8('<');
+  const __m128i colon = _mm_set1_epi8(':');
   while (i + 18 <= n) {
     const __m128i a = _mm_loadu_si128(reinterpret_cast<const __m128i*>(s + i));
     const __m128i b = _mm_loadu_si128(reinterpret_cast<const __m128i*>(s + i + 1));
@@ -152,8 +157,8 @@ uint32_t MayHoldElements(std::string_view text, std::span<const std::string_view
       any = _mm_or_si128(any,
                          _mm_and_si128(_mm_cmpeq_epi8(b, first[k]), _mm_cmpeq_epi8(c, second[k])));
     }
-    auto mask =
-        static_cast<unsigned>(_mm_movemask_epi8(_mm_and_si128(_mm_cmpeq_epi8(a, open), any)));
+    auto mask = static_cast<unsigned>(_mm_movemask_epi8(
+        _mm_and_si128(_mm_or_si128(_mm_cmpeq_epi8(a, open), _mm_cmpeq_epi8(a, colon)), any)));
     if (mask != 0) {
       do {
         MatchAt(text, i + static_cast<std::size_t>(__builtin_ctz(mask)), names, plain, &seen);
@@ -164,14 +169,9 @@ uint32_t MayHoldElements(std::string_view text, std::span<const std::string_view
     i += 16;
   }
 #endif
-  // The rest (all of it without SSE2): from '<' to '<'.
-  while (i < n) {
-    const void* lt = std::memchr(s + i, '<', n - i);
-    if (lt == nullptr) break;
-    const std::size_t at = static_cast<std::size_t>(static_cast<const char*>(lt) - s);
-    MatchAt(text, at, names, plain, &seen);
-    if (seen == all) break;
-    i = at + 1;
+  // The rest (all of it without SSE2), a byte at a time.
+  for (; i < n && seen != all; ++i) {
+    if (OpensName(s[i])) MatchAt(text, i, names, plain, &seen);
   }
   return seen;
 }

@@ -59,8 +59,9 @@ int32_t CountElements(platform::XmlFactory& factory, std::string_view xml, std::
 int32_t CountElements(platform::XmlDocument& doc, std::string_view tag);
 
 // False when `text` (ANSI bytes) cannot hold an element named `name` (ASCII), whatever the DOM
-// would make of it: such an element needs the bytes '<' and `name` in a row, since the code
-// page turns every ASCII byte into that character and no other byte into '<' or a letter. True
+// would make of it: such an element needs the bytes '<' and `name` in a row (or ':' and
+// `name`: the Windows DOM also finds "x:name" when asked for "name"), since the code page turns
+// every ASCII byte into that character and no other byte into '<', ':' or a letter. True
 // when it may (also for a name with a byte outside ASCII, or of fewer than two bytes): only
 // parsing tells. Lets a reader skip a parse whose answer is known, which costs a parse of the
 // whole reply for nothing when a catalogue of tens of megabytes asks for no card work and names
