@@ -54,7 +54,8 @@ platform::XmlDocument* InsuranceInterface::ReplyDocument(std::string_view xml) {
   if (!reply_document_) {
     try {
       std::unique_ptr<platform::XmlDocument> doc = env_.xml->NewDocument();
-      doc->LoadXml(output_);  // a text that does not parse leaves an empty document
+      // Only read (card counts, recordsets, the FunctionID): stored compactly where the DOM can.
+      doc->LoadXmlForReading(output_);  // a text that does not parse leaves an empty document
       reply_document_ = std::move(doc);
     } catch (...) {
       // Each reader then parses for itself and meets the failure on its own terms.

@@ -18,6 +18,7 @@
 #ifndef QX_PLATFORM_CODE_PAGE_H_
 #define QX_PLATFORM_CODE_PAGE_H_
 
+#include <cstddef>
 #include <stdexcept>
 #include <string>
 #include <string_view>
@@ -38,6 +39,11 @@ class CodePage {
 
   // ANSI bytes -> UTF-8. Appends to *out.
   void AppendUtf8(std::string_view ansi, std::string* out) const;
+  // ANSI bytes -> UTF-8 into out, which has room for Utf8Room(ansi.size()) bytes; returns the
+  // number of bytes written (no terminating zero).
+  std::size_t WriteUtf8(std::string_view ansi, char* out) const;
+  // The most bytes WriteUtf8 may need for `ansi_bytes` bytes (3 per byte, and some slack).
+  static constexpr std::size_t Utf8Room(std::size_t ansi_bytes) { return 3 * ansi_bytes + 8; }
   // UTF-8 -> ANSI bytes. Appends to *out.
   void AppendAnsi(std::string_view utf8, std::string* out) const;
 

@@ -52,6 +52,12 @@ class XmlDocument {
   // whether it parsed; when it did not, the document is empty.
   virtual bool LoadXml(std::string_view text) = 0;
 
+  // The same for a document that will only be read: every reading operation answers as after
+  // LoadXml, while Xml() and the operations that change the document may throw DomError. An
+  // implementation may store such a document more compactly (the POSIX one keeps an element's
+  // leading text inside the element: half the memory of a catalogue's nodes).
+  virtual bool LoadXmlForReading(std::string_view text) { return LoadXml(text); }
+
   // The root element; a null node in an empty document.
   virtual XmlNode DocumentElement() = 0;
 

@@ -49,6 +49,7 @@ class CenterConnection {
                std::string& reply);
   int32_t Redirect(std::unique_ptr<platform::HttpRequest>* request, std::string_view body,
                    std::string& reply);
+  void ReserveAnnounced(platform::HttpRequest& request, std::string& reply);
   int32_t ReadBody(platform::HttpRequest& request, std::string& reply);
   static int32_t Fail(const platform::HttpError& error, std::string& reply);
   int32_t Refuse(const char* text);

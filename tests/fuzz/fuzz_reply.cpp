@@ -7,6 +7,7 @@
 #include <cstdint>
 #include <cstdlib>
 #include <iterator>
+#include <memory>
 #include <string>
 #include <string_view>
 
@@ -17,11 +18,20 @@
 #include "platform/fake/fake_card_library.h"
 #include "platform/fake/fake_file_system.h"
 #include "platform/fake/fake_prompts.h"
+#include "platform/xml_document.h"
 
 namespace {
 
 void Check(bool condition) {
   if (!condition) std::abort();
+}
+
+// Everything reading shows of a document: each node's name, value and text, depth first.
+std::string Dump(qx::platform::XmlDocument& doc, qx::platform::XmlNode node) {
+  std::string out =
+      doc.NodeName(node) + "[" + doc.NodeValue(node).value_or("-") + "]{" + doc.Text(node) + "}(";
+  for (qx::platform::XmlNode child : doc.ChildNodes(node)) out += Dump(doc, child);
+  return out + ")";
 }
 
 }  // namespace
@@ -78,6 +88,17 @@ extern "C" int LLVMFuzzerTestOneInput(const uint8_t* data, size_t size) {
   (void)iface.ExtractFunctionId(reply, &function_id);
   Check(function_id.size() <= qx::InsuranceInterface::kMaxFunctionIdLength);
   (void)iface.CountElements(reply, "readic");
+
+  // A document loaded for reading shows what an ordinary one shows.
+  {
+    std::unique_ptr<qx::platform::XmlDocument> ordinary = env.xml->NewDocument();
+    std::unique_ptr<qx::platform::XmlDocument> reading = env.xml->NewDocument();
+    const bool loaded = ordinary->LoadXml(reply);
+    Check(reading->LoadXmlForReading(reply) == loaded);
+    if (loaded)
+      Check(Dump(*reading, reading->DocumentElement()) ==
+            Dump(*ordinary, ordinary->DocumentElement()));
+  }
 
   // The byte search that spares catalogues a parse never denies an element the DOM finds.
   const std::string_view names[] = {"writeic", "readic", "FunctionID", "user_info"};

@@ -104,6 +104,63 @@ TEST_F(XmlDocumentTest, TextsThatDoNotParseLeaveAnEmptyDocument) {
   EXPECT_EQ(doc_->Text(doc_->DocumentElement()), "<>&'\"AB&");
 }
 
+// Everything reading shows of a document: each node's name, value and text, depth first.
+std::string Dump(XmlDocument& doc, XmlNode node, int depth = 0) {
+  std::string out(static_cast<std::size_t>(depth), ' ');
+  out += doc.NodeName(node) + " [" + doc.NodeValue(node).value_or("(none)") + "] {" +
+         doc.Text(node) + "}\n";
+  for (XmlNode child : doc.ChildNodes(node)) out += Dump(doc, child, depth + 1);
+  return out;
+}
+
+// A document loaded for reading keeps an element's leading text inside the element; what the
+// reading operations show must not change by that.
+TEST(XmlDocumentForReadingTest, ReadsAsTheOrdinaryDocument) {
+  const std::string texts[] = {
+      "<e>\n <![CDATA[]]> This is<strong> a</strong>  <i>description</i><dot>. </dot><x/>\n</e>",
+      "<e>  padded  </e>",
+      "<e><a>x</a>\n\t<b>y</b></e>",
+      "<e> in <b>\n</b> out </e>",
+      "<e><!--c-->after<b/>tail</e>",
+      "<e>lead<b>in</b>mid<![CDATA[cd]]>end<?pi v?></e>",
+      "<r> <x>  </x>t<!--c--><![CDATA[ ]]><?pi v?></r>",
+      "<root>\n\t<a/>\n\t<b/>\n\t<c/>\n</root>",
+      test::Gbk(u8"<r> 文&amp;字 <!-- 注释 --><![CDATA[<b> ]]></r>"),
+      "<?xml version=\"1.0\" encoding=\"GB2312\"?>\r\n<a>&lt;&gt;&amp;&apos;&quot;&#65;&#x42;"
+      "<!-- & --><![CDATA[&]]></a>\r\n<!--after-->\r\n",
+      test::Gbk(u8"<Program>\r\n\t<FunctionID> 21 </FunctionID>\r\n\t<user_info>\r\n\t\t<row1>"
+                u8"<center_id>430100</center_id><staff_name>王秀兰</staff_name><empty></empty>"
+                u8"<spaces>   </spaces></row1>\r\n\t\t<row2/>\r\n\t</user_info>\r\n</Program>"),
+  };
+  for (const std::string& text : texts) {
+    std::unique_ptr<XmlDocument> ordinary = posix::DefaultXmlFactory().NewDocument();
+    std::unique_ptr<XmlDocument> reading = posix::DefaultXmlFactory().NewDocument();
+    ASSERT_TRUE(ordinary->LoadXml(text)) << text;
+    ASSERT_TRUE(reading->LoadXmlForReading(text)) << text;
+    EXPECT_EQ(Dump(*reading, reading->DocumentElement()),
+              Dump(*ordinary, ordinary->DocumentElement()))
+        << text;
+    for (const char* name : {"x", "b", "row1", "FunctionID", "a"}) {
+      EXPECT_EQ(reading->ElementsByTagName(name).size(), ordinary->ElementsByTagName(name).size())
+          << text << " " << name;
+    }
+  }
+  // It is for reading: changes and Xml are refused, and a later LoadXml makes it ordinary.
+  std::unique_ptr<XmlDocument> doc = posix::DefaultXmlFactory().NewDocument();
+  ASSERT_TRUE(doc->LoadXmlForReading("<r>text<a/></r>"));
+  XmlNode root = doc->DocumentElement();
+  XmlNode held = doc->ChildNodes(root).at(0);
+  EXPECT_THROW(doc->Xml(root), DomError);
+  EXPECT_THROW(doc->CreateElement("b"), DomError);
+  EXPECT_THROW(doc->SetText(root, "x"), DomError);
+  EXPECT_THROW(doc->SetNodeValue(held, "x"), DomError);
+  EXPECT_THROW(doc->RemoveChild(root, held), DomError);
+  EXPECT_FALSE(doc->LoadXmlForReading("<a><b></a>"));
+  EXPECT_FALSE(doc->DocumentElement());
+  ASSERT_TRUE(doc->LoadXml("<r>text<a/></r>"));
+  EXPECT_EQ(doc->Xml(doc->DocumentElement()), "<r>text<a/></r>");
+}
+
 TEST_F(XmlDocumentTest, ElementsByTagNameIsCaseSensitiveInDocumentOrder) {
   ASSERT_TRUE(doc_->LoadXml(
       "<P><x id='1'><x id='2'/></x><X/><y><x id='3'/></y><!--<x/>--><![CDATA[<x/>]]></P>"));

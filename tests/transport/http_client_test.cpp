@@ -82,6 +82,9 @@ TEST(HttpClientWireTest, AnswersWithoutAStatusAreInternetFailures) {
       {"not HTTP", "garbage\r\n\r\n"},
       {"status line cut short", "HTTP/1.1 2"},
       {"body shorter than announced", "HTTP/1.1 200 OK\r\nContent-Length: 50\r\n\r\nshort"},
+      {"body far shorter than announced",
+       "HTTP/1.1 200 OK\r\ncontent-length:  200000000\r\n\r\nshort"},
+      {"a length beyond reason", "HTTP/1.1 200 OK\r\nContent-Length: 1000000000000\r\n\r\nshort"},
   };
   for (const Case& c : cases) {
     SCOPED_TRACE(c.name);

@@ -168,34 +168,28 @@ CodePage::CodePage() : tables_(&SharedTables()) {}
 
 CodePage::~CodePage() = default;
 
-void CodePage::AppendUtf8(std::string_view ansi, std::string* out) const {
-  const auto* s = reinterpret_cast<const unsigned char*>(ansi.data());
-  const size_t n = ansi.size();
-  out->reserve(out->size() + n + n / 2);
-  // Written through a small buffer on the stack and appended a piece at a time: one capacity
-  // check per piece instead of one per byte. A step writes at most 3 bytes.
-  constexpr size_t kPiece = 16384;
-  char piece[kPiece + 8];
-  size_t used = 0;
-  const auto& decode = tables_->decode;
-  size_t i = 0;
-  while (i < n) {
-    if (used >= kPiece) {
-      out->append(piece, used);
-      used = 0;
-    }
+namespace {
+
+// Converts ANSI bytes from s[*at] on, until the input ends or fewer than 8 bytes of room are left
+// before out_end; returns the end of what it wrote and moves *at past what it read. A step
+// writes at most 3 bytes.
+char* ConvertToUtf8(const CodePage::Tables& tables, const unsigned char* s, size_t n, size_t* at,
+                    char* out, const char* out_end) {
+  const auto& decode = tables.decode;
+  size_t i = *at;
+  while (i < n && out_end - out >= 8) {
     unsigned char b = s[i];
     if (b < 0x80) {
       // ASCII runs (the markup) move 8 bytes at a time.
       uint64_t word;
-      while (i + 8 <= n && used + 8 <= kPiece &&
+      while (i + 8 <= n && out_end - out >= 8 &&
              (std::memcpy(&word, s + i, 8), (word & 0x8080808080808080ULL) == 0)) {
-        std::memcpy(piece + used, &word, 8);
-        used += 8;
+        std::memcpy(out, &word, 8);
+        out += 8;
         i += 8;
       }
-      if (i < n && s[i] < 0x80 && used < kPiece + 8) {
-        piece[used++] = static_cast<char>(s[i++]);
+      if (i < n && s[i] < 0x80 && out < out_end) {
+        *out++ = static_cast<char>(s[i++]);
       }
       continue;
     }
@@ -204,24 +198,50 @@ void CodePage::AppendUtf8(std::string_view ansi, std::string* out) const {
     uint32_t cp = IsLead(b) && i + 1 < n ? decode[(b - 0x81) * 256 + s[i + 1]] : 0;
     if (cp != 0) {
       if (cp < 0x800) {
-        piece[used++] = static_cast<char>(0xC0 | (cp >> 6));
-        piece[used++] = static_cast<char>(0x80 | (cp & 0x3F));
+        *out++ = static_cast<char>(0xC0 | (cp >> 6));
+        *out++ = static_cast<char>(0x80 | (cp & 0x3F));
       } else {
-        piece[used++] = static_cast<char>(0xE0 | (cp >> 12));
-        piece[used++] = static_cast<char>(0x80 | ((cp >> 6) & 0x3F));
-        piece[used++] = static_cast<char>(0x80 | (cp & 0x3F));
+        *out++ = static_cast<char>(0xE0 | (cp >> 12));
+        *out++ = static_cast<char>(0x80 | ((cp >> 6) & 0x3F));
+        *out++ = static_cast<char>(0x80 | (cp & 0x3F));
       }
       i += 2;
     } else if (b == 0x80) {
-      std::memcpy(piece + used, "\xE2\x82\xAC", 3);  // the euro sign
-      used += 3;
+      std::memcpy(out, "\xE2\x82\xAC", 3);  // the euro sign
+      out += 3;
       ++i;
     } else {
-      piece[used++] = '?';  // this byte only: the next one starts afresh
+      *out++ = '?';  // this byte only: the next one starts afresh
       ++i;
     }
   }
-  out->append(piece, used);
+  *at = i;
+  return out;
+}
+
+}  // namespace
+
+void CodePage::AppendUtf8(std::string_view ansi, std::string* out) const {
+  const auto* s = reinterpret_cast<const unsigned char*>(ansi.data());
+  const size_t n = ansi.size();
+  out->reserve(out->size() + n + n / 2);
+  // Written through a small buffer on the stack and appended a piece at a time: one capacity
+  // check per piece instead of one per byte.
+  constexpr size_t kPiece = 16384;
+  char piece[kPiece];
+  size_t i = 0;
+  while (i < n) {
+    char* end = ConvertToUtf8(*tables_, s, n, &i, piece, piece + kPiece);
+    out->append(piece, static_cast<size_t>(end - piece));
+  }
+}
+
+size_t CodePage::WriteUtf8(std::string_view ansi, char* out) const {
+  size_t i = 0;
+  const char* room_end = out + Utf8Room(ansi.size());
+  char* end = ConvertToUtf8(*tables_, reinterpret_cast<const unsigned char*>(ansi.data()),
+                            ansi.size(), &i, out, room_end);
+  return static_cast<size_t>(end - out);
 }
 
 void CodePage::AppendAnsi(std::string_view utf8, std::string* out) const {

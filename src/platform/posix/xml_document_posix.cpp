@@ -13,12 +13,17 @@
 //    level, an undeclared entity or a bare '&' left as it stands. Those are refused here, as is
 //    any DOCTYPE (the Windows document is set to prohibit DTDs), so such a text leaves an empty
 //    document.
+//  - A document loaded for reading (LoadXmlForReading) is parsed with parse_embed_pcdata: the
+//    text an element starts with is kept in the element itself, not in a node of its own, which
+//    halves the nodes of a catalogue. Such a text is handed out as a text node all the same (its
+//    element's address with the lowest bit set); only reading operations are offered.
 //  - pugixml has no detached nodes and frees removed subtrees recursively. New elements are
 //    therefore made inside a hidden holder element below the document node, and removed nodes
 //    are moved into it rather than freed; the document frees its pages at once when it goes.
 //    Every walk here is a loop, so 100 000 levels of nesting cost no stack.
 #include <pugixml.hpp>
 
+#include <cstdint>
 #include <cstring>
 #include <memory>
 #include <optional>
@@ -29,6 +34,7 @@
 
 #include "platform/code_page.h"
 #include "platform/posix/default_parts.h"
+#include "platform/posix/large_pages.h"
 #include "platform/xml_document.h"
 
 namespace qx::platform::posix {
@@ -102,8 +108,22 @@ bool HasUnknownReference(std::string_view text) {
   return false;
 }
 
+// The text an element of a document loaded for reading starts with, as a node of its own.
+bool IsHeldText(XmlNode node) { return (reinterpret_cast<std::uintptr_t>(node.impl()) & 1u) != 0; }
+
+XmlNode HeldText(pugi::xml_node element) {
+  return XmlNode(
+      reinterpret_cast<void*>(reinterpret_cast<std::uintptr_t>(element.internal_object()) | 1u));
+}
+
+pugi::xml_node HolderOf(XmlNode held) {
+  return pugi::xml_node(reinterpret_cast<pugi::xml_node_struct*>(
+      reinterpret_cast<std::uintptr_t>(held.impl()) & ~std::uintptr_t{1}));
+}
+
 pugi::xml_node ToPugi(XmlNode node) {
   if (!node) throw DomError("XML operation on a null node");
+  if (IsHeldText(node)) throw DomError("a text of a document loaded for reading cannot change");
   return pugi::xml_node(static_cast<pugi::xml_node_struct*>(node.impl()));
 }
 
@@ -124,14 +144,38 @@ class PugiXmlDocument final : public XmlDocument {
  public:
   PugiXmlDocument() = default;
 
-  bool LoadXml(std::string_view text) override {
+  bool LoadXml(std::string_view text) override { return Load(text, false); }
+
+  bool LoadXmlForReading(std::string_view text) override { return Load(text, true); }
+
+ private:
+  bool Load(std::string_view text, bool for_reading) {
     Reset();
-    source_.clear();
-    code_page_.AppendUtf8(text, &source_);
-    if (HasUnknownReference(source_)) return false;
-    // Parsed in place: source_ is kept as long as the tree points into it.
-    pugi::xml_parse_result result = document_.load_buffer_inplace(source_.data(), source_.size(),
-                                                                  kParseFlags, pugi::encoding_utf8);
+    for_reading_ = for_reading;
+    // Parsed in place: the UTF-8 text is kept as long as the tree points into it. A large text
+    // and its nodes go into large pages (large_pages.h).
+    const bool large = text.size() >= kLargeTextBytes && text.size() <= (SIZE_MAX - 8) / 3 &&
+                       large_source_.Allocate(CodePage::Utf8Room(text.size()));
+    char* source = nullptr;
+    std::size_t size = 0;
+    if (large) {
+      source = large_source_.data();
+      size = code_page_.WriteUtf8(text, source);
+    } else {
+      source_.clear();
+      code_page_.AppendUtf8(text, &source_);
+      source = source_.data();
+      size = source_.size();
+    }
+    if (HasUnknownReference(std::string_view(source, size))) {
+      Reset();
+      return false;
+    }
+    std::optional<LargePagesScope> pages;
+    if (large) pages.emplace();
+    const unsigned flags = for_reading ? kParseFlags | pugi::parse_embed_pcdata : kParseFlags;
+    pugi::xml_parse_result result =
+        document_.load_buffer_inplace(source, size, flags, pugi::encoding_utf8);
     if (!result || !IsSingleRooted()) {
       Reset();
       return false;
@@ -139,6 +183,7 @@ class PugiXmlDocument final : public XmlDocument {
     return true;
   }
 
+ public:
   XmlNode DocumentElement() override { return FromPugi(Root()); }
 
   std::vector<XmlNode> ElementsByTagName(std::string_view name) override {
@@ -172,13 +217,17 @@ class PugiXmlDocument final : public XmlDocument {
 
   std::vector<XmlNode> ChildNodes(XmlNode node) override {
     std::vector<XmlNode> children;
-    for (pugi::xml_node child = ToPugi(node).first_child(); child; child = child.next_sibling()) {
+    if (IsHeldText(node)) return children;
+    pugi::xml_node parent = ToPugi(node);
+    if (HoldsText(parent)) children.push_back(HeldText(parent));
+    for (pugi::xml_node child = parent.first_child(); child; child = child.next_sibling()) {
       if (!IsHiddenBlank(child)) children.push_back(FromPugi(child));
     }
     return children;
   }
 
   std::string NodeName(XmlNode node) override {
+    if (IsHeldText(node)) return "#text";
     pugi::xml_node n = ToPugi(node);
     switch (n.type()) {
       case pugi::node_pcdata:
@@ -195,6 +244,7 @@ class PugiXmlDocument final : public XmlDocument {
   }
 
   std::optional<std::string> NodeValue(XmlNode node) override {
+    if (IsHeldText(node)) return code_page_.ToAnsi(HolderOf(node).value());
     pugi::xml_node n = ToPugi(node);
     switch (n.type()) {
       case pugi::node_pcdata:
@@ -208,6 +258,12 @@ class PugiXmlDocument final : public XmlDocument {
   }
 
   std::string Text(XmlNode node) override {
+    if (IsHeldText(node)) {
+      std::string_view text = HolderOf(node).value();
+      while (!text.empty() && IsXmlSpace(text.front())) text.remove_prefix(1);
+      while (!text.empty() && IsXmlSpace(text.back())) text.remove_suffix(1);
+      return code_page_.ToAnsi(text);
+    }
     pugi::xml_node n = ToPugi(node);
     switch (n.type()) {
       case pugi::node_cdata:
@@ -220,12 +276,14 @@ class PugiXmlDocument final : public XmlDocument {
   }
 
   std::string Xml(XmlNode node) override {
+    RefuseIfForReading();
     std::string utf8;
     Serialise(ToPugi(node), &utf8);
     return code_page_.ToAnsi(utf8);
   }
 
   XmlNode CreateElement(std::string_view name) override {
+    RefuseIfForReading();
     if (!IsElementName(name)) throw DomError("not an element name");
     pugi::xml_node element = Holder().append_child(pugi::node_element);
     if (!element || !element.set_name(code_page_.ToUtf8(name).c_str())) {
@@ -235,6 +293,7 @@ class PugiXmlDocument final : public XmlDocument {
   }
 
   void AppendChild(XmlNode parent, XmlNode child) override {
+    RefuseIfForReading();
     pugi::xml_node p = ToPugi(parent);
     pugi::xml_node c = ToPugi(child);
     if (c == holder_ || p == holder_ || p.type() != pugi::node_element || !p.append_move(c)) {
@@ -243,6 +302,7 @@ class PugiXmlDocument final : public XmlDocument {
   }
 
   void RemoveChild(XmlNode parent, XmlNode child) override {
+    RefuseIfForReading();
     pugi::xml_node p = ToPugi(parent);
     pugi::xml_node c = ToPugi(child);
     if (c == holder_ || c.parent() != p) throw DomError("the node is not a child of the parent");
@@ -250,6 +310,7 @@ class PugiXmlDocument final : public XmlDocument {
   }
 
   void SetText(XmlNode node, std::string_view text) override {
+    RefuseIfForReading();
     pugi::xml_node n = ToPugi(node);
     if (n.type() != pugi::node_element) {
       SetNodeValue(node, text);
@@ -264,6 +325,7 @@ class PugiXmlDocument final : public XmlDocument {
   }
 
   void SetNodeValue(XmlNode node, std::string_view value) override {
+    RefuseIfForReading();
     pugi::xml_node n = ToPugi(node);
     switch (n.type()) {
       case pugi::node_pcdata:
@@ -278,8 +340,20 @@ class PugiXmlDocument final : public XmlDocument {
   }
 
  private:
+  void RefuseIfForReading() const {
+    if (for_reading_) throw DomError("the document was loaded for reading only");
+  }
+
+  // Whether an element of a document loaded for reading keeps a text that is not a blank.
+  bool HoldsText(pugi::xml_node node) const {
+    return for_reading_ && node.type() == pugi::node_element && *node.value() != '\0' &&
+           !IsBlank(node.value());
+  }
+
   void Reset() {
+    for_reading_ = false;
     document_.reset();
+    large_source_.Release();
     holder_ = pugi::xml_node();
     set_texts_.clear();
   }
@@ -350,7 +424,10 @@ class PugiXmlDocument final : public XmlDocument {
     };
     std::vector<Piece> pieces;
     for (pugi::xml_node node = root; node; node = NextInSubtree(node, root, true)) {
-      if (node.type() == pugi::node_cdata) {
+      if (for_reading_ && node.type() == pugi::node_element && *node.value() != '\0') {
+        // The text the element starts with, held in the element: before all its children.
+        pieces.push_back({IsBlank(node.value()) ? Piece::kBlank : Piece::kText, node.value()});
+      } else if (node.type() == pugi::node_cdata) {
         pieces.push_back({Piece::kCdata, node.value()});
       } else if (node.type() == pugi::node_pcdata) {
         pieces.push_back({IsHiddenBlank(node) ? Piece::kBlank : Piece::kText, node.value()});
@@ -495,11 +572,18 @@ class PugiXmlDocument final : public XmlDocument {
     }
   }
 
+  // Before document_: pugixml allocates through this library's allocator from the first node on.
+  struct AllocatorInstalled {
+    AllocatorInstalled() { InstallPugiAllocator(); }
+  } allocator_installed_;
   CodePage code_page_;
-  std::string source_;  // the UTF-8 text pugixml parsed in place; lives as long as the tree
+  // The UTF-8 text pugixml parsed in place, in one of the two; lives as long as the tree.
+  std::string source_;
+  LargeBuffer large_source_;
   pugi::xml_document document_;
   pugi::xml_node holder_;
   std::unordered_set<const void*> set_texts_;
+  bool for_reading_ = false;  // loaded by LoadXmlForReading
 };
 
 class PugiXmlFactory final : public XmlFactory {
