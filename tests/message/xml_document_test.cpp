@@ -145,8 +145,10 @@ TEST(XmlDocumentForReadingTest, ReadsAsTheOrdinaryDocument) {
           << text << " " << name;
     }
   }
-  // It is for reading: changes and Xml are refused, and a later LoadXml makes it ordinary.
   std::unique_ptr<XmlDocument> doc = posix::DefaultXmlFactory().NewDocument();
+#if !defined(_WIN32)
+  // The compact form is for reading: changes and Xml are refused (the Windows DOM has one form
+  // only and allows them), and a later LoadXml makes the document ordinary again.
   ASSERT_TRUE(doc->LoadXmlForReading("<r>text<a/></r>"));
   XmlNode root = doc->DocumentElement();
   XmlNode held = doc->ChildNodes(root).at(0);
@@ -155,6 +157,7 @@ TEST(XmlDocumentForReadingTest, ReadsAsTheOrdinaryDocument) {
   EXPECT_THROW(doc->SetText(root, "x"), DomError);
   EXPECT_THROW(doc->SetNodeValue(held, "x"), DomError);
   EXPECT_THROW(doc->RemoveChild(root, held), DomError);
+#endif
   EXPECT_FALSE(doc->LoadXmlForReading("<a><b></a>"));
   EXPECT_FALSE(doc->DocumentElement());
   ASSERT_TRUE(doc->LoadXml("<r>text<a/></r>"));
