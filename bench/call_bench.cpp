@@ -167,8 +167,8 @@ struct Size {
 const Size kSizes[] = {{"1 KB", 2, 400},
                        {"100 KB", 200, 100},
                        {"1 MB", 2000, 30},
-                       {"10 MB", 20000, 9},
-                       {"50 MB", 100000, 5}};
+                       {"10 MB", 20000, 25},
+                       {"50 MB", 100000, 15}};
 constexpr int kMemoryRows = 100000;
 
 std::string LoginRequest() {

@@ -3,11 +3,14 @@
 // The center may answer with a reply that itself names a FunctionID; that reply is then posted
 // back as the next request, and the host receives only the final reply. The chain is followed
 // in a loop, each round exactly as a fresh call, up to kMaxChainDepth rounds.
+#include <cstddef>
 #include <string>
+#include <string_view>
 
 #include "interface/insurance_interface.h"
 #include "interface/interface_texts.h"
 #include "interface/status_codes.h"
+#include "message/reply_reader.h"
 
 namespace qx {
 namespace {
@@ -69,12 +72,18 @@ int32_t InsuranceInterface::BusinessHandle(const char* request, char* reply) {
     }
 
     output_.clear();
-    if (connection_.Exchange(servlet_, assembled, output_) < 0) {
+    // The names the call looks for are searched in each piece as it arrives, while its bytes
+    // are still in the cache.
+    message::ElementNamesScan names(kReplyNames);
+    if (connection_.Exchange(
+            servlet_, assembled, output_,
+            [&names](std::string_view text, std::size_t from) { names.Feed(text, from); }) < 0) {
       SetStatus(status::kTransferFailed);
       BuildResultXml(reply);
       return status::kTransferFailed;
     }
     ArmReplyDocument();  // from here on the output text is the reply, parsed once when read
+    KnowReplyNames(names.seen());
 
     if (RunCardSteps() < 0) {
       BuildResultXml(reply);

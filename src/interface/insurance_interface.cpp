@@ -116,8 +116,8 @@ int32_t InsuranceInterface::InitHandle(char* message) {
   return result;
 }
 
-int32_t InsuranceInterface::ConfigHandle(const char* server, const char* port,
-                                         const char* servlet, const char* com) {
+int32_t InsuranceInterface::ConfigHandle(const char* server, const char* port, const char* servlet,
+                                         const char* com) {
   if (server == nullptr && port == nullptr && servlet == nullptr && com == nullptr) {
     return 0;
   }
@@ -141,8 +141,9 @@ int32_t InsuranceInterface::ResultHandle(char* buffer) {
   if (buffer != nullptr) {
     std::memcpy(buffer, output_.c_str(), output_.size() + 1);
   }
-  return output_.size() > static_cast<std::size_t>(INT32_MAX) ? INT32_MAX
-                                                               : static_cast<int32_t>(output_.size());
+  return output_.size() > static_cast<std::size_t>(INT32_MAX)
+             ? INT32_MAX
+             : static_cast<int32_t>(output_.size());
 }
 
 }  // namespace qx

@@ -100,6 +100,10 @@ class InsuranceInterface {
   // Whether `xml` may hold an element `tag` (message::MayHoldElement); for the output text the
   // names the call looks for are found in one pass, kept until the output text changes.
   bool MayHold(std::string_view xml, std::string_view tag);
+  // The elements every business call looks for in the center's reply; which of them the reply
+  // may hold is found while it arrives (business_call.cpp) and given here, after the arming.
+  static constexpr std::string_view kReplyNames[] = {"writeic", "readic", "FunctionID"};
+  void KnowReplyNames(uint32_t seen);
   void ArmReplyDocument();
   void ResetReplyDocument();
   void DropReplyDocument();

@@ -12,12 +12,12 @@ namespace qx::texts {
 std::string_view StatusText(int32_t code);
 
 std::string InitFileUnreadable(std::string_view path);  // "初始化配置文件无法打开(<path>)."
-std::string_view InitNoServer();                          // "获取初始化配置server失败"
-std::string_view InitNoPort();                            // "获取初始化配置port失败"
-std::string InitBadPort(std::string_view port);           // "获取初始化配置port失败(<port>)"
-std::string_view InitNoServlet();                         // "获取初始化配置servlet失败"
-std::string_view InitDone();                              // "初始化成功"
-std::string_view LoginNotSupported();                     // "no support."
+std::string_view InitNoServer();                        // "获取初始化配置server失败"
+std::string_view InitNoPort();                          // "获取初始化配置port失败"
+std::string InitBadPort(std::string_view port);         // "获取初始化配置port失败(<port>)"
+std::string_view InitNoServlet();                       // "获取初始化配置servlet失败"
+std::string_view InitDone();                            // "初始化成功"
+std::string_view LoginNotSupported();                   // "no support."
 
 }  // namespace qx::texts
 

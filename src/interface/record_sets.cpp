@@ -66,13 +66,6 @@ platform::XmlDocument* InsuranceInterface::ReplyDocument(std::string_view xml) {
   return reply_document_.get();
 }
 
-namespace {
-
-// The elements every business call looks for in the center's reply.
-constexpr std::string_view kReplyNames[] = {"writeic", "readic", "FunctionID"};
-
-}  // namespace
-
 bool InsuranceInterface::MayHold(std::string_view xml, std::string_view tag) {
   const auto known = std::find(std::begin(kReplyNames), std::end(kReplyNames), tag);
   if (!reply_document_armed_ || xml.data() != output_.data() || xml.size() != output_.size() ||
@@ -80,10 +73,17 @@ bool InsuranceInterface::MayHold(std::string_view xml, std::string_view tag) {
     return message::MayHoldElement(xml, tag);
   }
   if (!reply_names_known_) {
+    // Normally known from the exchange already (KnowReplyNames); the card's XML is searched here.
+
     reply_names_ = message::MayHoldElements(output_, kReplyNames);
     reply_names_known_ = true;
   }
   return (reply_names_ >> (known - std::begin(kReplyNames)) & 1u) != 0;
+}
+
+void InsuranceInterface::KnowReplyNames(uint32_t seen) {
+  reply_names_ = seen;
+  reply_names_known_ = true;
 }
 
 void InsuranceInterface::ArmReplyDocument() {

@@ -17,9 +17,9 @@ inline constexpr int32_t kRowEmpty = -101;
 inline constexpr int32_t kNoSuchItem = -103;
 inline constexpr int32_t kUnpackFailed = -106;
 inline constexpr int32_t kNoSuchRecordSet = -110;
-inline constexpr int32_t kNoFunctionId = -115;        // the request names no FunctionID
-inline constexpr int32_t kFunctionIdTooLong = -116;   // longer than 51 bytes
-inline constexpr int32_t kChainTooLong = -117;        // the center chained more than 16 calls
+inline constexpr int32_t kNoFunctionId = -115;       // the request names no FunctionID
+inline constexpr int32_t kFunctionIdTooLong = -116;  // longer than 51 bytes
+inline constexpr int32_t kChainTooLong = -117;       // the center chained more than 16 calls
 inline constexpr int32_t kLoginInfoFailed = -301;
 inline constexpr int32_t kUserInfoFailed = -801;
 

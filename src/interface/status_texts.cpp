@@ -77,7 +77,9 @@ std::string InitFileUnreadable(std::string_view path) {
 }
 std::string_view InitNoServer() { return "获取初始化配置server失败"; }
 std::string_view InitNoPort() { return "获取初始化配置port失败"; }
-std::string InitBadPort(std::string_view port) { return Around("获取初始化配置port失败(", port, ")"); }
+std::string InitBadPort(std::string_view port) {
+  return Around("获取初始化配置port失败(", port, ")");
+}
 std::string_view InitNoServlet() { return "获取初始化配置servlet失败"; }
 std::string_view InitDone() { return "初始化成功"; }
 std::string_view LoginNotSupported() { return "no support."; }

@@ -1,5 +1,6 @@
 #include "message/reply_reader.h"
 
+#include <algorithm>
 #include <cstring>
 #if defined(__SSE2__)
 #include <emmintrin.h>
@@ -174,6 +175,21 @@ uint32_t MayHoldElements(std::string_view text, std::span<const std::string_view
     if (OpensName(s[i])) MatchAt(text, i, names, plain, &seen);
   }
   return seen;
+}
+
+ElementNamesScan::ElementNamesScan(std::span<const std::string_view> names)
+    : names_(names.size() > kMaxNamesPerScan ? names.first(kMaxNamesPerScan) : names) {
+  for (std::string_view name : names_) longest_ = std::max(longest_, name.size());
+  all_ = (1u << names_.size()) - 1;
+  seen_ = MayHoldElements(std::string_view(), names_);  // the names no search can rule out
+}
+
+void ElementNamesScan::Feed(std::string_view text, std::size_t from) {
+  if (seen_ == all_) return;
+  // A name cut by the end of the last piece starts at most '<' plus the longest name before it.
+  const std::size_t back = longest_ + 1;
+  const std::size_t start = std::min(from > back ? from - back : 0, text.size());
+  seen_ |= MayHoldElements(text.substr(start), names_);
 }
 
 }  // namespace qx::message

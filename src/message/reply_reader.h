@@ -73,6 +73,22 @@ bool MayHoldElement(std::string_view text, std::string_view name);
 inline constexpr std::size_t kMaxNamesPerScan = 8;
 uint32_t MayHoldElements(std::string_view text, std::span<const std::string_view> names);
 
+// MayHoldElements over a text that arrives in pieces, each searched while it is fresh: Feed
+// after each piece with the text so far and the offset where the piece starts; seen() then
+// answers as MayHoldElements(text, names) would. The names must outlive the object.
+class ElementNamesScan {
+ public:
+  explicit ElementNamesScan(std::span<const std::string_view> names);
+  void Feed(std::string_view text, std::size_t from);
+  uint32_t seen() const { return seen_; }
+
+ private:
+  std::span<const std::string_view> names_;
+  std::size_t longest_ = 0;
+  uint32_t all_ = 0;
+  uint32_t seen_ = 0;
+};
+
 }  // namespace qx::message
 
 #endif  // QX_MESSAGE_REPLY_READER_H_

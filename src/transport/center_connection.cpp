@@ -83,6 +83,11 @@ int32_t CenterConnection::Post(platform::HttpConnection& connection, std::string
 
 int32_t CenterConnection::Exchange(const std::string& servlet, const std::string& request,
                                    std::string& reply) {
+  return Exchange(servlet, request, reply, PieceObserver());
+}
+
+int32_t CenterConnection::Exchange(const std::string& servlet, const std::string& request,
+                                   std::string& reply, const PieceObserver& on_piece) {
   if (connection_) {
     connection_->SetConnectedState();
   }
@@ -119,7 +124,7 @@ int32_t CenterConnection::Exchange(const std::string& servlet, const std::string
         return result;
       }
     }
-    return ReadBody(*http_request, reply);
+    return ReadBody(*http_request, reply, on_piece);
   } catch (const std::exception& e) {
     reply = e.what();
     return kFailed;
@@ -205,7 +210,8 @@ void CenterConnection::ReserveAnnounced(platform::HttpRequest& request, std::str
   }
 }
 
-int32_t CenterConnection::ReadBody(platform::HttpRequest& request, std::string& reply) {
+int32_t CenterConnection::ReadBody(platform::HttpRequest& request, std::string& reply,
+                                   const PieceObserver& on_piece) {
   ReserveAnnounced(request, reply);
   const std::size_t piece = static_cast<std::size_t>(read_size_);
   std::unique_ptr<char[]> buffer(new char[piece + 1]);
@@ -219,6 +225,7 @@ int32_t CenterConnection::ReadBody(platform::HttpRequest& request, std::string& 
       return kOk;
     }
     reply.append(buffer.get(), read);
+    if (on_piece) on_piece(reply, reply.size() - read);
   }
 }
 

@@ -4,7 +4,9 @@
 #ifndef QX_TRANSPORT_CENTER_CONNECTION_H_
 #define QX_TRANSPORT_CENTER_CONNECTION_H_
 
+#include <cstddef>
 #include <cstdint>
+#include <functional>
 #include <memory>
 #include <string>
 #include <string_view>
@@ -40,6 +42,13 @@ class CenterConnection {
   // emptied). On an internet failure reply is replaced by the failure's description.
   int32_t Exchange(const std::string& servlet, const std::string& request, std::string& reply);
 
+  // The same, calling on_piece after each piece of the body is appended to reply, with the
+  // reply so far and the offset where that piece starts (for work best done while the bytes are
+  // fresh in the cache). Not called for the bodies of 401 or redirect answers, nor for a failure.
+  using PieceObserver = std::function<void(std::string_view reply, std::size_t from)>;
+  int32_t Exchange(const std::string& servlet, const std::string& request, std::string& reply,
+                   const PieceObserver& on_piece);
+
   const std::string& server() const { return server_; }
   uint16_t port() const { return port_; }
 
@@ -50,7 +59,8 @@ class CenterConnection {
   int32_t Redirect(std::unique_ptr<platform::HttpRequest>* request, std::string_view body,
                    std::string& reply);
   void ReserveAnnounced(platform::HttpRequest& request, std::string& reply);
-  int32_t ReadBody(platform::HttpRequest& request, std::string& reply);
+  int32_t ReadBody(platform::HttpRequest& request, std::string& reply,
+                   const PieceObserver& on_piece);
   static int32_t Fail(const platform::HttpError& error, std::string& reply);
   int32_t Refuse(const char* text);
 

@@ -263,5 +263,31 @@ TEST(MayHoldElementTest, SeveralNamesAtEveryOffset) {
   EXPECT_EQ(MayHoldElements("<FunctionID", std::span<const std::string_view>()), 0u);
 }
 
+// Fed piece by piece, in pieces of any size, the scan answers as one search of the whole text:
+// names cut by a piece's end are found with the next piece.
+TEST(MayHoldElementTest, PiecesAnswerAsTheWholeText) {
+  const std::string_view names[] = {"writeic", "readic", "FunctionID", "x"};
+  const std::string texts[] = {
+      "",
+      "<P><row1><a>1</a></row1></P>",
+      "<P><FunctionID>8</FunctionID></P>",
+      test::Gbk(u8"<P>布洛芬<readic><q:writeic/></readic></P>"),
+      "<P><wr<Functio</P>nID<readi",
+      std::string(37, 'y') + "<FunctionID>",
+  };
+  for (const std::string& text : texts) {
+    const uint32_t whole = MayHoldElements(text, names);
+    for (std::size_t piece = 1; piece <= text.size() + 1; ++piece) {
+      ElementNamesScan scan(names);
+      std::string so_far;
+      for (std::size_t at = 0; at < text.size(); at += piece) {
+        so_far += text.substr(at, piece);
+        scan.Feed(so_far, at);
+      }
+      EXPECT_EQ(scan.seen(), whole) << text << " in pieces of " << piece;
+    }
+  }
+}
+
 }  // namespace
 }  // namespace qx::message
