@@ -97,8 +97,8 @@ class InsuranceInterface {
   // for itself, as it always may) when not armed, when xml is not the output text itself, or
   // when the document could not be had.
   platform::XmlDocument* ReplyDocument(std::string_view xml);
-  // Whether `xml` may hold an element `tag` (message::MayHoldElement); for the output text the
-  // names the call looks for are found in one pass, kept until the output text changes.
+  // Whether `xml` may hold an element `tag` (message::MayHoldElement); for the output text and
+  // the names of kReplyNames, the answer found once is kept until the output text changes.
   bool MayHold(std::string_view xml, std::string_view tag);
   // The elements every business call looks for in the center's reply; which of them the reply
   // may hold is found while it arrives (business_call.cpp) and given here, after the arming.
@@ -129,7 +129,7 @@ class InsuranceInterface {
   std::unique_ptr<platform::XmlDocument> reply_document_;
   bool reply_document_armed_ = false;
   bool reply_document_failed_ = false;
-  uint32_t reply_names_ = 0;  // bits of kReplyNames (record_sets.cpp) the output text may hold
+  uint32_t reply_names_ = 0;  // bits of kReplyNames the output text may hold
   bool reply_names_known_ = false;
 };
 

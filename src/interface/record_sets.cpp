@@ -74,7 +74,6 @@ bool InsuranceInterface::MayHold(std::string_view xml, std::string_view tag) {
   }
   if (!reply_names_known_) {
     // Normally known from the exchange already (KnowReplyNames); the card's XML is searched here.
-
     reply_names_ = message::MayHoldElements(output_, kReplyNames);
     reply_names_known_ = true;
   }
