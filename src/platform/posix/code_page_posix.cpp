@@ -72,33 +72,36 @@ size_t Utf8SequenceLength(const unsigned char* s, size_t n, uint32_t* code_point
   return len;
 }
 
-// One pair through cd (to UCS-2); 0 when cd refuses it.
-uint16_t DecodePair(iconv_t cd, unsigned char lead, unsigned char trail) {
+// Two bytes through cd into out[0..1]; false when cd refuses them or gives another length.
+bool ConvertTwo(iconv_t cd, unsigned char first, unsigned char second, unsigned char out[2]) {
   iconv(cd, nullptr, nullptr, nullptr, nullptr);
-  char in[2] = {static_cast<char>(lead), static_cast<char>(trail)};
-  unsigned char out[4];
+  char in[2] = {static_cast<char>(first), static_cast<char>(second)};
+  unsigned char converted[4];
   char* src = in;
   size_t src_left = 2;
-  char* dst = reinterpret_cast<char*>(out);
-  size_t dst_left = sizeof out;
+  char* dst = reinterpret_cast<char*>(converted);
+  size_t dst_left = sizeof converted;
   if (iconv(cd, &src, &src_left, &dst, &dst_left) == static_cast<size_t>(-1) ||
-      sizeof out - dst_left != 2) {
-    return 0;
+      sizeof converted - dst_left != 2) {
+    return false;
   }
+  out[0] = converted[0];
+  out[1] = converted[1];
+  return true;
+}
+
+// One pair through cd (to UCS-2); 0 when cd refuses it.
+uint16_t DecodePair(iconv_t cd, unsigned char lead, unsigned char trail) {
+  unsigned char out[2];
+  if (!ConvertTwo(cd, lead, trail, out)) return 0;
   return static_cast<uint16_t>(out[0] | (out[1] << 8));
 }
 
 // One character through cd (from UCS-2); the double-byte code, or 0.
 uint16_t EncodeChar(iconv_t cd, uint16_t cp) {
-  iconv(cd, nullptr, nullptr, nullptr, nullptr);
-  char in[2] = {static_cast<char>(cp & 0xFF), static_cast<char>(cp >> 8)};
-  unsigned char out[4];
-  char* src = in;
-  size_t src_left = 2;
-  char* dst = reinterpret_cast<char*>(out);
-  size_t dst_left = sizeof out;
-  if (iconv(cd, &src, &src_left, &dst, &dst_left) == static_cast<size_t>(-1) ||
-      sizeof out - dst_left != 2) {
+  unsigned char out[2];
+  if (!ConvertTwo(cd, static_cast<unsigned char>(cp & 0xFF), static_cast<unsigned char>(cp >> 8),
+                  out)) {
     return 0;
   }
   return static_cast<uint16_t>((out[0] << 8) | out[1]);
