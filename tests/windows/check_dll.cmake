@@ -1,9 +1,23 @@
-# QX_Interface_center.dll exports exactly the four functions and the COM server's four, by name
-# and undecorated (no "@N", no leading underscore), and imports nothing but Windows' own DLLs: no
-# runtime DLL of the compiler (libstdc++, libgcc, libwinpthread) may be needed beside it.
+# A DLL exports exactly the names EXPORTS lists, by name and undecorated (no "@N", no leading
+# underscore), is a PE file of FORMAT (pei-i386 or pei-x86-64, as objdump names it), and imports
+# nothing but Windows' own DLLs of IMPORTS (and api-ms-win-* sets): no runtime DLL of the
+# compiler (libstdc++, libgcc, libwinpthread) may be needed beside it.
+#   cmake -DLIBRARY=... -DOBJDUMP=... -DFORMAT=... -DEXPORTS=a;b -DIMPORTS=x.dll;y.dll -P check_dll.cmake
+foreach(var LIBRARY OBJDUMP FORMAT EXPORTS IMPORTS)
+  if(NOT DEFINED ${var} OR "${${var}}" STREQUAL "")
+    message(FATAL_ERROR "check_dll.cmake needs -D${var}=...")
+  endif()
+endforeach()
 execute_process(COMMAND ${OBJDUMP} -p ${LIBRARY} OUTPUT_VARIABLE out RESULT_VARIABLE rc)
 if(NOT rc EQUAL 0)
   message(FATAL_ERROR "objdump failed on ${LIBRARY}")
+endif()
+
+string(REGEX MATCH "file format [^\n]+" format_row "${out}")
+string(REGEX REPLACE "^file format " "" format "${format_row}")
+string(STRIP "${format}" format)
+if(NOT format STREQUAL FORMAT)
+  message(FATAL_ERROR "${LIBRARY} is '${format}', expected '${FORMAT}'")
 endif()
 
 # The names: the rows of "[Ordinal/Name Pointer] Table" up to the next empty line, each
@@ -23,8 +37,8 @@ foreach(row ${rows})
   list(APPEND exports ${name})
 endforeach()
 list(SORT exports)
-set(expected DllCanUnloadNow DllGetClassObject DllRegisterServer
-             business_handle config_handle init_handle result_handle)
+set(expected ${EXPORTS})
+list(SORT expected)
 if(NOT exports STREQUAL expected)
   message(FATAL_ERROR "exported: ${exports}\nexpected: ${expected}")
 endif()
@@ -40,15 +54,14 @@ endforeach()
 if(NOT imports)
   message(FATAL_ERROR "no import table found in ${LIBRARY}")
 endif()
-set(allowed kernel32.dll user32.dll wininet.dll ole32.dll oleaut32.dll msvcrt.dll)
 foreach(dll ${imports})
   if(dll MATCHES "^api-ms-win-")
     continue()
   endif()
-  list(FIND allowed ${dll} found)
+  list(FIND IMPORTS ${dll} found)
   if(found EQUAL -1)
-    message(FATAL_ERROR "imports ${dll}, which is not a Windows system DLL (all: ${imports})")
+    message(FATAL_ERROR "imports ${dll}, which is not one of ${IMPORTS} (all: ${imports})")
   endif()
 endforeach()
-message(STATUS "exports: ${exports}")
+message(STATUS "${format}, exports: ${exports}")
 message(STATUS "imports: ${imports}")
