@@ -84,7 +84,9 @@ if(QX_BUILD_TESTS AND NOT WIN32)
   set_tests_properties(install.consumer PROPERTIES LABELS install TIMEOUT 240)
 endif()
 
-# Packages: a Debian package of the library, the header, the tools and the documents.
+# Packages: a Debian package of the library, the header, the tools and the documents. On Windows
+# cpack gives one build's ZIP; the ZIP shipped to hospitals carries the 32- and the 64-bit DLLs
+# side by side and is made from both builds by cmake/QxWindowsZip.cmake (scripts/test-windows).
 set(CPACK_PACKAGE_NAME qx-interface)
 set(CPACK_PACKAGE_VENDOR "QX_Interface_center")
 set(CPACK_PACKAGE_CONTACT "QX_Interface_center maintainers <qx-interface@localhost>")
