@@ -1,0 +1,35 @@
+#!/bin/sh
+# Runs the host-level scenarios against one build of the library:
+#   run_scenarios.sh CENTER COMMAND...
+# starts the scripted center CENTER (a native program; when CENTER is empty, the one named by
+# QX_SCENARIO_CENTER) on loopback, passes its ports in QX_SCENARIO_PORTS, puts the recording dialog
+# helper on PATH, runs COMMAND (the scenario host, perhaps behind a Windows loader), and stops the
+# center by its PID. Exit 77 (skipped) when no center was built.
+set -u
+center=${1:-${QX_SCENARIO_CENTER:-}}
+shift
+if [ -z "$center" ] || [ ! -x "$center" ]; then
+  echo "scenarios: no scripted center to run (QX_SCENARIO_CENTER)"
+  exit 77
+fi
+here=$(cd "$(dirname "$0")" && pwd)
+work=$(mktemp -d /tmp/qx-scenarios-XXXXXX)
+"$center" --idle-seconds 900 >"$work/ports" 2>"$work/center.err" &
+center_pid=$!
+trap 'kill "$center_pid" 2>/dev/null; wait "$center_pid" 2>/dev/null; rm -rf "$work"' EXIT
+ports=
+for _ in $(seq 100); do
+  ports=$(sed -n 's/^ports //p' "$work/ports")
+  [ -n "$ports" ] && break
+  kill -0 "$center_pid" 2>/dev/null || break
+  sleep 0.05
+done
+if [ -z "$ports" ]; then
+  echo "scenarios: the scripted center did not start:"
+  cat "$work/center.err"
+  exit 2
+fi
+mkdir "$work/dialog"
+ln -s "$here/fake-zenity.sh" "$work/dialog/zenity"
+QX_SCENARIO_PORTS=$ports QX_FAKE_DIALOG_DIR=$work/dialog PATH=$work/dialog:$PATH DISPLAY=:qx-test \
+  "$@"
