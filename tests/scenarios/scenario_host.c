@@ -22,9 +22,11 @@
  *   did, 2 when the run could not be set up.
  */
 #ifdef _WIN32
+/* winsock2.h before windows.h, which would bring the old winsock.h */
+#include <winsock2.h>
+
 #include <direct.h>
 #include <windows.h>
-#include <winsock2.h>
 #else
 #define _GNU_SOURCE
 #include <arpa/inet.h>
@@ -207,8 +209,11 @@ static int Unload(Library lib, const char* path) {
   FreeLibrary(lib);
   return GetModuleHandleA(path) == NULL;
 }
+/* The card reader reads its settings with getenv, from the C runtime's copy of the environment
+ * (msvcrt.dll's, shared with this program), which SetEnvironmentVariableA does not reach. */
 static void SetVariable(const char* name, const char* value) {
   SetEnvironmentVariableA(name, value);
+  _putenv_s(name, value);
 }
 static int MakeScratch(char* dir, size_t size, int number) {
   char base[MAX_PATH];
@@ -946,9 +951,21 @@ static int RunScenario(int first, int last, int number, const char* name) {
   g_failed = 0;
   g_queued_count = 0;
   for (i = first; i < last; ++i) {
+    static const char* const known[] = {
+        "skip",        "differs",  "ini",        "noini",     "card",    "answer",
+        "init",        "config",   "business",   "result",    "request", "box",
+        "credentials", "password", "card-after", "ini-after", "define"};
     const char* c = g_lines[i].text;
+    size_t k;
     g_line = g_lines[i].number;
     if (!ForThisTarget(&c)) continue;
+    if (Word(&c, word, sizeof word)) {
+      for (k = 0; k < sizeof known / sizeof known[0] && strcmp(word, known[k]) != 0; ++k) {
+      }
+      if (k == sizeof known / sizeof known[0]) Fail("unknown keyword %s", word);
+    }
+    c = g_lines[i].text;
+    ForThisTarget(&c);
     if (IsWord(&c, "skip")) {
       String(&c, &s);
       printf("skipped %d %s: %s\n", number, name, s.p);
@@ -1072,7 +1089,7 @@ int main(int argc, char** argv) {
   for (i = 0; i <= g_line_count; ++i) {
     const char* c = i < g_line_count ? g_lines[i].text : "scenario";
     g_line = i < g_line_count ? g_lines[i].number : 0;
-    if (first < 0 && IsWord(&c, "define")) {
+    if (IsWord(&c, "define")) {
       struct Macro* m = &g_macros[g_macro_count++];
       Word(&c, m->name, sizeof m->name);
       String(&c, &m->value);
