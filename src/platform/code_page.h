@@ -3,13 +3,15 @@
 // Win32 DOM converts to UTF-16 with the system's own functions; this class gives the same
 // results for UTF-8, the way those functions behave by default:
 //  - ANSI -> UTF-8: a byte that starts no valid character (an invalid lead byte, a lead byte
-//    whose trail byte is missing or does not form a character with it, 0xFF) becomes one '?',
-//    and the byte after it is read afresh as the start of the next character; nothing is
-//    dropped or cut short.
+//    whose trail byte is missing or is no trail byte) becomes one '?', and the byte after it is
+//    read afresh as the start of the next character; nothing is dropped or cut short. Code page
+//    936 defines every lead byte with every trail byte, and 0xFF as U+F8F5.
 //  - UTF-8 -> ANSI: a character the code page cannot hold becomes one '?'; so does every byte
-//    of a malformed UTF-8 sequence.
+//    of a malformed UTF-8 sequence. A character without a code of its own that code page 936
+//    writes as a near one ("best fit": U+00B7 as A1A4, U+00AA as 'a') is written so here too.
 //  - The user-defined areas of the code page (AAA1-AFFE, F8A1-FEFE, A140-A7A0) cross as the
-//    private-use characters U+E000-U+E765, as code page 936 maps them, in both directions.
+//    private-use characters U+E000-U+E765, and 255 more codes (A2AB to FEA0) as U+E766-U+E864,
+//    as code page 936 maps them, in both directions.
 //
 // The conversion runs over tables built from the system's GBK converter when the first object
 // is made (a few milliseconds, once per process) and shared, read-only, by every object; objects
