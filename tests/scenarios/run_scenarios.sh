@@ -2,9 +2,9 @@
 # Runs the host-level scenarios against one build of the library:
 #   run_scenarios.sh CENTER COMMAND...
 # starts the scripted center CENTER (a native program; when CENTER is empty, the one in the Linux
-# build's folder QX_NATIVE_BIN_DIR, as scripts/test-windows names it) on loopback, passes its ports in QX_SCENARIO_PORTS, puts the recording dialog
-# helper on PATH, runs COMMAND (the scenario host, perhaps behind a Windows loader), and stops the
-# center by its PID. Exit 77 (skipped) when no center was built.
+# build's folder QX_NATIVE_BIN_DIR, as scripts/test-windows names it) on loopback, passes its
+# ports in QX_SCENARIO_PORTS, puts the recording dialog helper on PATH, runs COMMAND (the
+# scenario host, perhaps behind a Windows loader), and stops the center by its PID. Exit 77 (skipped) when no center was built.
 set -u
 center=${1:-${QX_NATIVE_BIN_DIR:+$QX_NATIVE_BIN_DIR/qx-scenario-center}}
 shift
