@@ -158,10 +158,15 @@ int32_t CardLibrary::Get(const std::string& name, std::string* value) {
     SetFailure(-301);
     return status_;
   }
-  // At most 99 bytes, also from a library that left out the terminating zero; such a value may
-  // end in half a character, which is dropped.
-  value->assign(CutToWholeGbkCharacters(buffer.TextWithin(kValueBufferSize - 1),
-                                        kValueBufferSize - 1));
+  // A value ended by its zero within the 100 bytes is taken exactly as the reader wrote it, a
+  // lead byte without its trail included: the write step compares those very bytes. Only a
+  // library that left out the zero has its value cut, to 99 bytes ending on a whole character.
+  const std::string_view text = buffer.TextWithin(kValueBufferSize);
+  if (text.size() < kValueBufferSize) {
+    value->assign(text);
+  } else {
+    value->assign(CutToWholeGbkCharacters(text, kValueBufferSize - 1));
+  }
   return status_;
 }
 

@@ -16,6 +16,9 @@ BalanceReading ReadBalance(std::string_view text) {
   while (end > begin && IsBlank(text[end - 1])) {
     --end;
   }
+  if (begin == end) {
+    return BalanceReading::kZeroOrMore;  // a blank balance: a card never written reads as 0.00
+  }
   bool negative = false;
   if (begin < end && (text[begin] == '+' || text[begin] == '-')) {
     negative = text[begin] == '-';

@@ -403,8 +403,8 @@ TEST_P(CardRunTest, BalanceOnTheCardDecidesWhetherToWrite) {
     const char* on_card;
     int32_t result;
   } cases[] = {
-      {"-5", -321}, {"-0.5", -321}, {"abc", -321}, {"", -321}, {"1e3", -321},
-      {"0", 0},     {"-0", 0},      {" 3.5 ", 0},  {"+2", 0},
+      {"-5", -321}, {"-0.5", -321}, {"abc", -321}, {" + ", -321}, {"1e3", -321}, {"0", 0},
+      {"-0", 0},    {" 3.5 ", 0},   {"+2", 0},     {"", 0},       {" \t", 0},
   };
   for (const auto& c : cases) {
     SCOPED_TRACE(std::string("balance \"") + c.on_card + "\"");
