@@ -125,16 +125,34 @@ bool IniFile::SetValue(std::string_view section, std::string_view key, std::stri
   return true;
 }
 
+namespace {
+
+// The file is text with CR LF line ends: a line feed inside a name or a value (one given to
+// config_handle) goes out as CR LF too, as every line feed of a text written on Windows does.
+void AppendText(std::string& out, std::string_view text) {
+  for (std::string_view::size_type at = text.find('\n'); at != std::string_view::npos;
+       at = text.find('\n')) {
+    out.append(text.substr(0, at)).append("\r\n");
+    text.remove_prefix(at + 1);
+  }
+  out.append(text);
+}
+
+}  // namespace
+
 std::string IniFile::Serialise(bool transform) const {
   std::string out;
   for (const Section& section : sections_) {
     if (section.keys.empty()) {
       continue;
     }
-    out.append("[").append(section.name).append("]\r\n");
+    out.append("[");
+    AppendText(out, section.name);
+    out.append("]\r\n");
     for (std::size_t i = 0; i < section.keys.size(); ++i) {
-      out.append(section.keys[i]).append("=");
-      out.append(transform ? Transform(section.values[i]) : section.values[i]);
+      AppendText(out, section.keys[i]);
+      out.append("=");
+      AppendText(out, transform ? Transform(section.values[i]) : section.values[i]);
       out.append("\r\n");
     }
     out.append("\r\n");

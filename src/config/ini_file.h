@@ -8,7 +8,8 @@
 //    its first byte as the value;
 //  - nothing is trimmed, names compare byte for byte; a key seen again overwrites its value in
 //    place (last value wins, first position stays).
-// Saving writes every section with at least one key: header, one line per key, an empty line.
+// Saving writes every section with at least one key: header, one line per key, an empty line;
+// every line feed, also one inside a value, is written as CR LF.
 #ifndef QX_CONFIG_INI_FILE_H_
 #define QX_CONFIG_INI_FILE_H_
 

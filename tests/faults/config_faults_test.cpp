@@ -1,7 +1,8 @@
 // The configuration file through the loaded library's init_handle and config_handle on the real
 // file system: a file that cannot be read, a file with a 3 000-byte line and binary junk, a save
-// into a directory the process may not write, and a save cut short by a file size limit. A save
-// that cannot be completed leaves the old file byte for byte and no stray file beside it.
+// into a directory the process may not write, a read-only file, a link, and a save cut short by
+// a file size limit. A save that cannot be completed leaves the old file byte for byte and no
+// stray file beside it.
 #include <dirent.h>
 #include <dlfcn.h>
 #include <gtest/gtest.h>
@@ -117,6 +118,37 @@ TEST(ConfigFaultsTest, ASaveIntoADirectoryThatIsNotWritableLeavesTheOldFile) {
   EXPECT_EQ(result, -1);
   EXPECT_EQ(ReadFileBytes(path), kOldIni);
   EXPECT_EQ(Names(dir.path()), std::vector<std::string>{"qx_interface.ini"});
+}
+
+// A read-only file is refused, by root too, as the Windows build refuses it. A link is followed:
+// its target is replaced beside itself, keeping its mode, owner and group; the link stays.
+TEST(ConfigFaultsTest, AReadOnlyFileIsRefusedALinkIsFollowedTheOwnerKept) {
+  HostLibrary host("");
+  const std::string link = host.directory() + "/qx_interface.ini";
+  const std::string target = host.directory() + "/real.ini";
+  WriteFileBytes(target, kOldIni);
+  ASSERT_EQ(symlink("real.ini", link.c_str()), 0);
+  ASSERT_EQ(chmod(target.c_str(), 0444), 0);
+  EXPECT_EQ(host.Config(nullptr, "9090", nullptr, nullptr), -1);
+  EXPECT_EQ(ReadFileBytes(target), kOldIni);
+
+  const bool root = geteuid() == 0;
+  ASSERT_EQ(chmod(target.c_str(), 0640), 0);
+  if (root) {
+    ASSERT_EQ(chown(target.c_str(), 65534, 65534), 0);
+  }
+  EXPECT_EQ(host.Config(nullptr, "9090", nullptr, nullptr), 1);
+  struct stat st;
+  ASSERT_EQ(lstat(link.c_str(), &st), 0);
+  EXPECT_TRUE(S_ISLNK(st.st_mode));
+  ASSERT_EQ(stat(target.c_str(), &st), 0);
+  EXPECT_EQ(st.st_mode & 07777, 0640u);
+  if (root) {
+    EXPECT_EQ(st.st_uid, 65534u);
+    EXPECT_EQ(st.st_gid, 65534u);
+  }
+  EXPECT_NE(ReadFileBytes(target)->find("port=9090\r\n"), std::string::npos);
+  EXPECT_EQ(Names(host.directory()).size(), 2u);  // no temporary file left
 }
 
 TEST(ConfigFaultsTest, ASaveCutShortByAFileSizeLimitLeavesTheOldFile) {

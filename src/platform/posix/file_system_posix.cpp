@@ -1,8 +1,12 @@
 // Files on POSIX. The configuration file is replaced, never rewritten in place: the new content
 // goes to a temporary file in the same directory (so rename stays on one file system), is
-// flushed with fsync, takes the old file's permission bits, and only then is renamed over the
-// old one; the directory is synced afterwards. Any failure removes the temporary file and leaves
-// the old file as it was.
+// flushed with fsync, takes the old file's owner, group and permission bits, and only then is
+// renamed over the old one; the directory is synced afterwards. Any failure removes the
+// temporary file and leaves the old file as it was.
+//
+// A path that is a symbolic link is followed to the file it names, and that file is the one
+// replaced, beside itself: the link stays a link. A file the process may not write is refused
+// before anything is written, as the Windows build refuses a read-only file.
 #include <fcntl.h>
 #include <sys/stat.h>
 #include <unistd.h>
@@ -36,6 +40,65 @@ std::string DirectoryOf(const std::string& path) {
     return "/";
   }
   return path.substr(0, slash);
+}
+
+// The file a path finally names: symbolic links in its last part are followed (a relative
+// target is taken from the link's directory); the file itself need not exist. Fails with ELOOP
+// after 40 links, as the system's own lookup does.
+bool FollowLinks(const std::string& path, std::string* target, int* error_number) {
+  *target = path;
+  std::vector<char> buffer(4096);
+  for (int links = 0; links < 40; ++links) {
+    struct stat status;
+    if (::lstat(target->c_str(), &status) != 0 || !S_ISLNK(status.st_mode)) {
+      return true;  // not there yet (to be created) or not a link: this is the file
+    }
+    ssize_t length = ::readlink(target->c_str(), buffer.data(), buffer.size());
+    while (length >= 0 && static_cast<std::size_t>(length) == buffer.size() &&
+           buffer.size() < (1u << 20)) {
+      buffer.resize(buffer.size() * 2);
+      length = ::readlink(target->c_str(), buffer.data(), buffer.size());
+    }
+    if (length < 0 || static_cast<std::size_t>(length) == buffer.size()) {
+      *error_number = length < 0 ? errno : ENAMETOOLONG;
+      return false;
+    }
+    std::string next(buffer.data(), static_cast<std::size_t>(length));
+    if (next.empty() || next.front() != '/') {
+      std::string::size_type slash = target->rfind('/');
+      if (slash != std::string::npos) {
+        next = target->substr(0, slash + 1) + next;
+      }
+    }
+    *target = std::move(next);
+  }
+  *error_number = ELOOP;
+  return false;
+}
+
+// Whether this process may write an existing file. access with the effective ids (AT_EACCESS)
+// answers for an ordinary user; it says yes to root (or any holder of CAP_DAC_OVERRIDE) for every
+// file, so a file without a single write bit in its mode is also refused: that is the read-only
+// file an administrator protected, which the Windows build refuses whoever runs it.
+bool MayWrite(const std::string& path, const struct stat& status) {
+  if ((status.st_mode & (S_IWUSR | S_IWGRP | S_IWOTH)) == 0) {
+    return false;
+  }
+  return ::faccessat(AT_FDCWD, path.c_str(), W_OK, AT_EACCESS) == 0;
+}
+
+// Gives the new file the old one's owner and group (before its mode is set: a change of owner
+// clears the set-id bits). A process that may not do so (a group member who is not the owner)
+// fails here, with errno set, and the save is refused: the file never changes hands.
+bool KeepOwner(int fd, const struct stat& old_status) {
+  struct stat status;
+  if (::fstat(fd, &status) != 0) {
+    return false;
+  }
+  if (status.st_uid == old_status.st_uid && status.st_gid == old_status.st_gid) {
+    return true;
+  }
+  return ::fchown(fd, old_status.st_uid, old_status.st_gid) == 0;
 }
 
 bool WriteFully(int fd, const char* data, std::size_t size) {
@@ -104,8 +167,20 @@ class PosixFileSystem final : public FileSystem {
     return true;
   }
 
-  bool ReplaceAll(const std::string& path, const std::string& content,
+  bool ReplaceAll(const std::string& link_path, const std::string& content,
                   std::string* error) override {
+    std::string path;
+    int link_errno = 0;
+    if (!FollowLinks(link_path, &path, &link_errno)) {
+      *error = ErrorText("follow the link", link_path, link_errno);
+      return false;
+    }
+    struct stat old_status;
+    const bool existed = ::stat(path.c_str(), &old_status) == 0;
+    if (existed && !MayWrite(path, old_status)) {
+      *error = ErrorText("replace", path, EACCES);
+      return false;
+    }
     std::string temp_path = path + ".XXXXXX";
     std::vector<char> name(temp_path.begin(), temp_path.end());
     name.push_back('\0');
@@ -115,9 +190,8 @@ class PosixFileSystem final : public FileSystem {
       return false;
     }
     temp_path.assign(name.data());
-    struct stat old_status;
     mode_t mode = 0644;
-    if (::stat(path.c_str(), &old_status) == 0) {
+    if (existed) {
       mode = old_status.st_mode & 07777;
     } else {
       mode_t mask = ::umask(0);
@@ -129,6 +203,9 @@ class PosixFileSystem final : public FileSystem {
     if (!WriteFully(fd, content.data(), content.size())) {
       saved_errno = errno;
       failed = "write";
+    } else if (existed && !KeepOwner(fd, old_status)) {
+      saved_errno = errno;
+      failed = "keep the owner of";
     } else if (::fchmod(fd, mode) != 0) {
       saved_errno = errno;
       failed = "set the permissions of";
