@@ -123,8 +123,8 @@ class HttpClient {
   HttpClient& operator=(const HttpClient&) = delete;
   virtual ~HttpClient() = default;
 
-  // A connection object to server:port over plain HTTP. Fails (kind other) when no session can
-  // be opened or the server name or port cannot be used: an empty name or port 0.
+  // A connection object to server:port over plain HTTP; port 0 is the default port, 80. Fails
+  // (kind other) when no session can be opened or the server name cannot be used (empty).
   virtual HttpError Connect(const std::string& server, uint16_t port,
                             std::unique_ptr<HttpConnection>* connection) = 0;
 

@@ -92,7 +92,7 @@ TEST_F(CenterConnectionTest, ConnectRefusesAServerItCannotUse) {
     const char* server;
     uint16_t port;
   };
-  const Case cases[] = {{"", 8080}, {"127.0.0.1", 0}, {"bad host/name", 80}};
+  const Case cases[] = {{"", 8080}, {"bad host/name", 80}};
   for (const Case& c : cases) {
     SCOPED_TRACE(c.server);
     prompts_.Clear();

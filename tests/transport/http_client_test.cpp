@@ -1,5 +1,5 @@
 // The POSIX HTTP client at the wire: the exact request bytes, answers that are not proper HTTP,
-// URL splitting, and the host's signal state left as it was.
+// the Digest answer, port 0, URL splitting, and the host's signal state left as it was.
 #include "platform/http_client.h"
 
 #include <signal.h>
@@ -12,6 +12,7 @@
 #include <gtest/gtest.h>
 
 #include "platform/fake/fake_prompts.h"
+#include "platform/posix/http_digest.h"
 #include "support/gbk.h"
 #include "transport/center_connection.h"
 #include "transport/raw_server.h"
@@ -122,6 +123,76 @@ TEST(HttpClientWireTest, TheRedirectLocationIsTakenCaseSensitivelyUpToTheLineEnd
   ASSERT_EQ(target.Requests().size(), 1u);
   EXPECT_EQ(target.Requests()[0].rfind("POST /other/servlet?a=1 HTTP/1.1\r\n", 0), 0u);
   EXPECT_NE(target.Requests()[0].find("\r\n\r\n<Program/>"), std::string::npos);
+}
+
+TEST(HttpDigestTest, AnswersAsTheRfcsExamplesDo) {
+  EXPECT_EQ(posix::Md5Hex(""), "d41d8cd98f00b204e9800998ecf8427e");
+  EXPECT_EQ(posix::Md5Hex(std::string(60, 'a')), "cc7ed669cf88f201c3297c6a91e1d18d");
+  std::string eighty;  // RFC 1321, A.5
+  for (int i = 0; i < 8; ++i) eighty += "1234567890";
+  EXPECT_EQ(posix::Md5Hex(eighty), "57edf4a22be3c955ac49da2e2107b67a");
+  posix::DigestChallenge challenge;
+  // RFC 2617, 3.5 (its uri, qop auth, nc 00000001, cnonce 0a4f113b).
+  ASSERT_TRUE(posix::ParseDigestChallenge(
+      R"( realm="testrealm@host.com", qop="auth,auth-int", nonce="dcd98b7102dd2f0e8b11d0f600bfb0c093",)"
+      R"( opaque="5ccc069c403ebaf9f0171e9517f40e41")",
+      &challenge));
+  EXPECT_EQ(posix::DigestAuthorization(challenge, "Mufasa", "Circle Of Life", "GET",
+                                       "/dir/index.html", "", "0a4f113b"),
+            "Digest username=\"Mufasa\", realm=\"testrealm@host.com\", "
+            "nonce=\"dcd98b7102dd2f0e8b11d0f600bfb0c093\", uri=\"/dir/index.html\", qop=auth, "
+            "nc=00000001, cnonce=\"0a4f113b\", response=\"6629fae49393a05397450978507c4ef1\", "
+            "opaque=\"5ccc069c403ebaf9f0171e9517f40e41\"");
+  EXPECT_FALSE(
+      posix::ParseDigestChallenge(R"(realm="r", nonce="n", algorithm=SHA-256)", &challenge));
+  EXPECT_FALSE(posix::ParseDigestChallenge(R"(realm="r", qop="auth-conf", nonce="n")", &challenge));
+  EXPECT_FALSE(posix::ParseDigestChallenge(R"(realm="r")", &challenge));
+}
+
+// The retry after a Digest 401 is one request: the body, and the answer to the 401's challenge.
+TEST(HttpClientWireTest, ADigestChallengeIsAnsweredInOneRetry) {
+  RawServer server(
+      {"HTTP/1.1 401 Unauthorized\r\nWWW-Authenticate: Digest realm=\"qx\", "
+       "nonce=\"abc\", qop=\"auth\", algorithm=MD5-sess\r\nContent-Length: 0\r\n\r\n",
+       kOk});
+  std::unique_ptr<HttpClient> http = NewHttpClient();
+  fake::FakePrompts prompts;
+  prompts.QueueCredentials(Credentials{"clerk", "s3cret"});
+  CenterConnection connection(*http, prompts);
+  connection.SetServer("127.0.0.1", server.port());
+  std::string reply;
+  ASSERT_EQ(connection.Exchange("/qx/servlet", "<Program/>", reply), CenterConnection::kOk);
+  EXPECT_EQ(reply, "ok");
+  ASSERT_EQ(server.Requests().size(), 2u);
+  const std::string wire = server.Requests()[1];
+  const std::string::size_type cnonce = wire.find("cnonce=\"");
+  ASSERT_NE(cnonce, std::string::npos) << wire;
+  posix::DigestChallenge challenge;
+  ASSERT_TRUE(posix::ParseDigestChallenge(
+      R"(realm="qx", nonce="abc", qop=auth, algorithm=MD5-sess)", &challenge));
+  const std::string expected =
+      "Authorization: " +
+      posix::DigestAuthorization(challenge, "clerk", "s3cret", "POST", "/qx/servlet", "",
+                                 wire.substr(cnonce + 8, 32)) +
+      "\r\n";
+  EXPECT_NE(wire.find(expected), std::string::npos) << wire;
+  EXPECT_NE(wire.find("\r\nContent-Length: 10\r\n"), std::string::npos) << wire;
+  EXPECT_EQ(wire.substr(wire.size() - 14), "\r\n\r\n<Program/>");
+}
+
+// Port 0 is WinInet's default port, 80 (checked where this test may listen on it).
+TEST(HttpClientWireTest, PortZeroIsPort80) {
+  RawServer server({kOk}, 80);
+  if (server.port() != 80) GTEST_SKIP() << "port 80 cannot be listened on here";
+  std::unique_ptr<HttpClient> http = NewHttpClient();
+  fake::FakePrompts prompts;
+  CenterConnection connection(*http, prompts);
+  connection.SetServer("127.0.0.1", 0);
+  std::string reply;
+  ASSERT_EQ(connection.Exchange("/qx/servlet", "<Program/>", reply), CenterConnection::kOk)
+      << reply;
+  EXPECT_EQ(reply, "ok");
+  EXPECT_EQ(server.Requests().size(), 1u);
 }
 
 TEST(HttpClientTest, LeavesTheHostsSignalStateAlone) {

@@ -20,6 +20,11 @@
 //    the client between requests: connection objects come and go per exchange, connections do
 //    not have to.
 //  - Proxies: whatever the environment configures (http_proxy, no_proxy), as libcurl reads it.
+//  - Credentials after a 401: Basic is left to libcurl, which sends it with the first request.
+//    libcurl's Digest would first send a probing request without a body to get a challenge of
+//    its own; the challenge of the 401 already in hand is answered here instead
+//    (posix/http_digest.h), so the retry is one request with the body and the Authorization.
+//  - Port 0 is the service's default, 80, as for WinInet.
 #include <curl/curl.h>
 #include <signal.h>
 #include <time.h>
@@ -41,6 +46,7 @@
 
 #include "platform/http_client.h"
 #include "platform/posix/default_parts.h"
+#include "platform/posix/http_digest.h"
 #include "platform/prompts.h"
 
 namespace qx::platform {
@@ -186,8 +192,12 @@ class CurlHttpClient;
 
 class CurlHttpRequest final : public HttpRequest {
  public:
-  CurlHttpRequest(CurlHttpClient& client, std::string url, std::string server_label)
-      : client_(client), url_(std::move(url)), server_label_(std::move(server_label)) {}
+  CurlHttpRequest(CurlHttpClient& client, std::string url, std::string target,
+                  std::string server_label)
+      : client_(client),
+        url_(std::move(url)),
+        target_(std::move(target)),
+        server_label_(std::move(server_label)) {}
   ~CurlHttpRequest() override;
 
   HttpError Send(std::string_view headers, std::string_view body) override;
@@ -207,6 +217,7 @@ class CurlHttpRequest final : public HttpRequest {
   CurlHttpClient& client_;
   std::unique_ptr<TransferSlot> slot_;
   std::string url_;
+  std::string target_;  // the request line's path and query
   std::string server_label_;
   std::string body_;
   curl_slist* header_list_ = nullptr;
@@ -231,6 +242,8 @@ class CurlHttpRequest final : public HttpRequest {
   bool has_credentials_ = false;
   Credentials credentials_;
   unsigned long auth_methods_ = CURLAUTH_BASIC;
+  // Set when the 401 carried a Digest challenge answered by our own Authorization header.
+  std::optional<posix::DigestChallenge> digest_;
 };
 
 class CurlHttpConnection final : public HttpConnection {
@@ -263,7 +276,7 @@ class CurlHttpClient final : public HttpClient {
       return HttpError::Other("The server name \"" + server + "\" is not a host name or address.");
     }
     if (port == 0) {
-      return HttpError::Other("Port 0 is not a port the center can be reached on.");
+      port = 80;  // INTERNET_DEFAULT_HTTP_PORT: what WinInet connects to for port 0
     }
     HttpError session = OpenSession();
     if (!session.ok()) {
@@ -344,8 +357,9 @@ HttpError CurlHttpConnection::OpenRequest(std::string_view verb, std::string_vie
   if (host.find(':') != std::string::npos && host.front() != '[') {
     host = "[" + host + "]";
   }
-  std::string url = "http://" + host + ":" + std::to_string(port_) + EscapePath(object);
-  *request = std::make_unique<CurlHttpRequest>(client_, std::move(url),
+  std::string target = EscapePath(object);
+  std::string url = "http://" + host + ":" + std::to_string(port_) + target;
+  *request = std::make_unique<CurlHttpRequest>(client_, std::move(url), std::move(target),
                                                server_ + ":" + std::to_string(port_));
   return HttpError();
 }
@@ -415,13 +429,19 @@ HttpError CurlHttpRequest::Send(std::string_view headers, std::string_view body)
   last_progress_ = std::chrono::steady_clock::now();
   body_.assign(body.data(), body.size());
 
-  // With Digest the first round may go out without a body (libcurl's negotiation), so libcurl
-  // must write Content-Length itself then.
-  const bool own_length = !(has_credentials_ && (auth_methods_ & CURLAUTH_DIGEST) != 0);
+  // libcurl's Digest (a challenge we cannot answer) may send a first round without a body, so
+  // libcurl must write Content-Length itself then.
+  const bool curl_digest = has_credentials_ && !digest_ && (auth_methods_ & CURLAUTH_DIGEST) != 0;
   curl_slist_free_all(header_list_);
   header_list_ = nullptr;
   std::vector<std::string> lines;
-  if (own_length) {
+  if (has_credentials_ && digest_) {
+    // Where libcurl puts its own Authorization header: right after Host.
+    lines.push_back("Authorization: " +
+                    posix::DigestAuthorization(*digest_, credentials_.user, credentials_.password,
+                                               "POST", target_, body_, posix::NewClientNonce()));
+  }
+  if (!curl_digest) {
     lines.push_back("Content-Length: " + std::to_string(body_.size()));
   }
   std::string_view rest = headers;
@@ -473,7 +493,7 @@ HttpError CurlHttpRequest::Send(std::string_view headers, std::string_view body)
   curl_easy_setopt(easy, CURLOPT_ERRORBUFFER, error_buffer_);
   // Pieces of 256 KB instead of libcurl's 16 KB: a catalogue of 50 MB in 200 reads, not 3 000.
   curl_easy_setopt(easy, CURLOPT_BUFFERSIZE, 256L * 1024);
-  if (has_credentials_) {
+  if (has_credentials_ && !digest_) {
     curl_easy_setopt(easy, CURLOPT_HTTPAUTH, auth_methods_);
     curl_easy_setopt(easy, CURLOPT_USERNAME, credentials_.user.c_str());
     curl_easy_setopt(easy, CURLOPT_PASSWORD, credentials_.password.c_str());
@@ -619,12 +639,16 @@ CredentialAnswer CurlHttpRequest::AskCredentials(Prompts& prompts) {
   // What the 401 offered: the first scheme we know decides, its realm names the target.
   bool basic = false;
   bool digest = false;
+  std::optional<posix::DigestChallenge> answerable;
   std::string realm;
   std::string_view rest(headers_);
   while (!rest.empty()) {
     std::size_t end = rest.find('\n');
     std::string_view line = rest.substr(0, end);
     rest = end == std::string_view::npos ? std::string_view() : rest.substr(end + 1);
+    if (!line.empty() && line.back() == '\r') {
+      line.remove_suffix(1);
+    }
     if (!StartsWithNoCase(line, "WWW-Authenticate:")) {
       continue;
     }
@@ -636,6 +660,11 @@ CredentialAnswer CurlHttpRequest::AskCredentials(Prompts& prompts) {
     bool is_basic = StartsWithNoCase(value, "Basic");
     digest = digest || is_digest;
     basic = basic || is_basic;
+    posix::DigestChallenge challenge;
+    if (is_digest && !answerable &&
+        posix::ParseDigestChallenge(value.substr(std::strlen("Digest")), &challenge)) {
+      answerable = std::move(challenge);
+    }
     std::size_t at = Lower(value).find("realm=\"");
     if ((is_digest || is_basic) && realm.empty() && at != std::string::npos) {
       std::string_view quoted = value.substr(at + 7);
@@ -653,6 +682,8 @@ CredentialAnswer CurlHttpRequest::AskCredentials(Prompts& prompts) {
   credentials_ = std::move(*given);
   has_credentials_ = true;
   auth_methods_ = digest ? CURLAUTH_DIGEST : CURLAUTH_BASIC;
+  // A Digest challenge we can answer is answered by us; any other is left to libcurl.
+  digest_ = std::move(answerable);
   return CredentialAnswer::kRetry;
 }
 

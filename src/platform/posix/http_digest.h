@@ -1,0 +1,44 @@
+// HTTP Digest access authentication (RFC 7616, RFC 2617) as the POSIX client answers a 401 with
+// the clerk's credentials: the challenge the center sent is answered at once, so the retry is one
+// request with the body and the Authorization header, never a probing round without a body.
+// MD5 and MD5-sess, with qop "auth", "auth-int" or none.
+#ifndef QX_PLATFORM_POSIX_HTTP_DIGEST_H_
+#define QX_PLATFORM_POSIX_HTTP_DIGEST_H_
+
+#include <string>
+#include <string_view>
+
+namespace qx::platform::posix {
+
+struct DigestChallenge {
+  std::string realm;
+  std::string nonce;
+  std::string opaque;
+  std::string algorithm;  // as the center named it; empty: MD5
+  bool has_opaque = false;
+  bool sess = false;  // MD5-sess
+  std::string qop;    // "auth", "auth-int", or empty when the center offered none
+};
+
+// Reads the parameters of a "Digest" challenge (the text after the scheme name). False when it
+// cannot be answered here: no nonce, an algorithm other than MD5 or MD5-sess, or qop options
+// without "auth" and "auth-int".
+bool ParseDigestChallenge(std::string_view params, DigestChallenge* challenge);
+
+// The value of the Authorization header answering challenge for one request: method and uri as
+// in the request line, body for qop "auth-int", cnonce the client's nonce (used with a qop and
+// with MD5-sess), nonce count 1.
+std::string DigestAuthorization(const DigestChallenge& challenge, std::string_view user,
+                                std::string_view password, std::string_view method,
+                                std::string_view uri, std::string_view body,
+                                std::string_view cnonce);
+
+// Lower-case hexadecimal MD5 of data (RFC 1321).
+std::string Md5Hex(std::string_view data);
+
+// 32 hexadecimal digits from the system's random source.
+std::string NewClientNonce();
+
+}  // namespace qx::platform::posix
+
+#endif  // QX_PLATFORM_POSIX_HTTP_DIGEST_H_
