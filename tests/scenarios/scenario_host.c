@@ -217,9 +217,16 @@ static void SetVariable(const char* name, const char* value) {
 }
 static int MakeScratch(char* dir, size_t size, int number) {
   char base[MAX_PATH];
+  int attempt;
   GetTempPathA(sizeof base, base);
-  snprintf(dir, size, "%sqx-scenario-%lu-%d", base, (unsigned long)GetCurrentProcessId(), number);
-  return _mkdir(dir);
+  /* Process ids repeat (under Wine they are small): a directory left by a killed run may hold
+   * the name, so take the next free one. */
+  for (attempt = 0; attempt < 100; ++attempt) {
+    snprintf(dir, size, "%sqx-scenario-%lu-%d-%d", base, (unsigned long)GetCurrentProcessId(),
+             number, attempt);
+    if (CreateDirectoryA(dir, NULL)) return 0;
+  }
+  return -1;
 }
 static void RemoveScratch(const char* dir) {
   char pattern[MAX_PATH + 4], file[2 * MAX_PATH];
@@ -238,6 +245,7 @@ static void RemoveScratch(const char* dir) {
   RemoveDirectoryA(dir);
 }
 static int ChangeDirectory(const char* dir) { return _chdir(dir); }
+static void MakeReadOnly(const char* path) { SetFileAttributesA(path, FILE_ATTRIBUTE_READONLY); }
 typedef SOCKET Socket;
 static Socket Connect(unsigned short port) {
   struct sockaddr_in address;
@@ -386,6 +394,7 @@ static void RemoveScratch(const char* dir) {
   if (system(command) != 0) fprintf(stderr, "could not remove %s\n", dir);
 }
 static int ChangeDirectory(const char* dir) { return chdir(dir); }
+static void MakeReadOnly(const char* path) { chmod(path, 0444); }
 typedef int Socket;
 static Socket Connect(unsigned short port) {
   struct sockaddr_in address;
@@ -954,7 +963,7 @@ static int RunScenario(int first, int last, int number, const char* name) {
     static const char* const known[] = {
         "skip",        "differs",  "ini",        "noini",     "card",    "answer",
         "init",        "config",   "business",   "result",    "request", "box",
-        "credentials", "password", "card-after", "ini-after", "define"};
+        "credentials", "password", "card-after", "ini-after", "define",  "readonly"};
     const char* c = g_lines[i].text;
     size_t k;
     g_line = g_lines[i].number;
@@ -989,6 +998,8 @@ static int RunScenario(int first, int last, int number, const char* name) {
       wrote_ini = 1;
     } else if (strcmp(word, "noini") == 0) {
       wrote_ini = 1;
+    } else if (strcmp(word, "readonly") == 0) {
+      MakeReadOnly("qx_interface.ini");
     } else if (strcmp(word, "card") == 0 && String(&c, &s)) {
       WriteWhole(card, &s);
     } else if ((strcmp(word, "box") == 0 || strcmp(word, "credentials") == 0 ||
