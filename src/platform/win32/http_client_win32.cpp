@@ -12,6 +12,9 @@
 //    handles with send and receive time-outs of 0, which its sockets take as "wait forever".
 //  - HttpSendRequestA succeeds on a 401 or a 3xx: the status is for the caller to read.
 //  - Error texts of WinInet (12000 and up) come from wininet.dll's message table.
+//  - InternetReadFile reports the end of a body whose connection closed or was reset before its
+//    Content-Length as an ordinary end (TRUE, 0 bytes), so a cut body would pass for a whole one.
+//    Read counts the bytes and takes an early end for ERROR_INTERNET_CONNECTION_ABORTED.
 #include <windows.h>
 #include <wininet.h>
 
@@ -85,6 +88,7 @@ class WinInetRequest final : public HttpRequest {
   explicit WinInetRequest(HINTERNET handle) : handle_(handle) {}
 
   HttpError Send(std::string_view headers, std::string_view body) override {
+    received_ = 0;
     const std::string header_block(headers);
     std::vector<char> body_copy(body.begin(), body.end());
     if (!HttpSendRequestA(handle_.get(), header_block.empty() ? nullptr : header_block.c_str(),
@@ -143,10 +147,35 @@ class WinInetRequest final : public HttpRequest {
       return LastError();
     }
     *read = got;
+    received_ += got;
+    if (got == 0 && want > 0 && received_ < AnnouncedLength()) {
+      return HttpError::Internet(win32::SystemErrorText(ERROR_INTERNET_CONNECTION_ABORTED));
+    }
     return HttpError();
   }
 
  private:
+  // The response's Content-Length, or 0 when it has none (a chunked body, or one that ends with
+  // the connection).
+  uint64_t AnnouncedLength() {
+    char text[32] = {};
+    DWORD length = sizeof text - 1;
+    if (HttpQueryInfoA(handle_.get(), HTTP_QUERY_TRANSFER_ENCODING, text, &length, nullptr)) {
+      return 0;  // a Content-Length beside it means nothing
+    }
+    length = sizeof text - 1;
+    if (!HttpQueryInfoA(handle_.get(), HTTP_QUERY_CONTENT_LENGTH, text, &length, nullptr)) {
+      return 0;
+    }
+    uint64_t value = 0;
+    for (DWORD i = 0; i < length && text[i] >= '0' && text[i] <= '9'; ++i) {
+      if (value > (UINT64_MAX - 9) / 10) return 0;
+      value = value * 10 + static_cast<uint64_t>(text[i] - '0');
+    }
+    return value;
+  }
+
+  uint64_t received_ = 0;
   InternetHandle handle_;
 };
 
