@@ -24,13 +24,10 @@ namespace qx::test {
 class RawServer {
  public:
   // Answers the n-th connection with responses[n] (the last one again for any later).
-  // port 0: any free port.
-  explicit RawServer(std::vector<std::string> responses, uint16_t port = 0)
-      : responses_(std::move(responses)) {
+  explicit RawServer(std::vector<std::string> responses) : responses_(std::move(responses)) {
     listener_ = ::socket(AF_INET, SOCK_STREAM | SOCK_CLOEXEC, 0);
     sockaddr_in address{};
     address.sin_family = AF_INET;
-    address.sin_port = htons(port);
     address.sin_addr.s_addr = htonl(INADDR_LOOPBACK);
     socklen_t length = sizeof address;
     if (listener_ < 0 || ::bind(listener_, reinterpret_cast<sockaddr*>(&address), length) != 0 ||

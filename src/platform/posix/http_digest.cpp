@@ -160,7 +160,9 @@ std::string Md5Hex(std::string_view data) {
   // The tail, the 0x80 marker, zeros, and the length in bits: one or two more blocks.
   unsigned char tail[128] = {};
   const std::size_t left = data.size() - whole;
-  std::memcpy(tail, bytes + whole, left);
+  if (left > 0) {
+    std::memcpy(tail, bytes + whole, left);
+  }
   tail[left] = 0x80;
   const std::size_t tail_size = left < 56 ? 64 : 128;
   const uint64_t bits = static_cast<uint64_t>(data.size()) * 8;
