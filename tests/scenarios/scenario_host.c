@@ -955,15 +955,15 @@ static void CheckDialogs(void) {
 static int RunScenario(int first, int last, int number, const char* name) {
   struct Api api;
   struct Bytes s = {0};
-  char dir[4096], card[4200], word[32];
+  char dir[4096], card[4200], journal[4200], word[32];
   int i, wrote_ini = 0;
   g_failed = 0;
   g_queued_count = 0;
   for (i = first; i < last; ++i) {
     static const char* const known[] = {
-        "skip",        "differs",  "ini",        "noini",     "card",    "answer",
-        "init",        "config",   "business",   "result",    "request", "box",
-        "credentials", "password", "card-after", "ini-after", "define",  "readonly"};
+        "skip",       "differs",   "ini",    "noini",    "card",   "answer",       "init",
+        "config",     "business",  "result", "request",  "box",    "credentials",  "password",
+        "card-after", "ini-after", "define", "readonly", "faults", "journal-after"};
     const char* c = g_lines[i].text;
     size_t k;
     g_line = g_lines[i].number;
@@ -987,7 +987,10 @@ static int RunScenario(int first, int last, int number, const char* name) {
     exit(2);
   }
   snprintf(card, sizeof card, "%s%ccard.txt", dir, dir[0] == '/' ? '/' : '\\');
+  snprintf(journal, sizeof journal, "%s%cjournal.txt", dir, dir[0] == '/' ? '/' : '\\');
   SetVariable("QXIC_CARD_FILE", card);
+  SetVariable("QXIC_JOURNAL", journal);
+  SetVariable("QXIC_FAULTS", "");
   for (i = first; i < last; ++i) {
     const char* c = g_lines[i].text;
     struct Dialog* d = &g_queued[g_queued_count];
@@ -1002,6 +1005,8 @@ static int RunScenario(int first, int last, int number, const char* name) {
       MakeReadOnly("qx_interface.ini");
     } else if (strcmp(word, "card") == 0 && String(&c, &s)) {
       WriteWhole(card, &s);
+    } else if (strcmp(word, "faults") == 0 && String(&c, &s)) {
+      SetVariable("QXIC_FAULTS", s.p);
     } else if ((strcmp(word, "box") == 0 || strcmp(word, "credentials") == 0 ||
                 strcmp(word, "password") == 0) &&
                g_queued_count < kMaxDialogs) {
@@ -1061,8 +1066,10 @@ static int RunScenario(int first, int last, int number, const char* name) {
     struct Bytes file = {0};
     g_line = g_lines[i].number;
     if (!ForThisTarget(&c) || !Word(&c, word, sizeof word)) continue;
-    if ((strcmp(word, "card-after") == 0 || strcmp(word, "ini-after") == 0) && String(&c, &s)) {
-      ReadWhole(word[0] == 'c' ? card : "qx_interface.ini", &file);
+    if ((strcmp(word, "card-after") == 0 || strcmp(word, "ini-after") == 0 ||
+         strcmp(word, "journal-after") == 0) &&
+        String(&c, &s)) {
+      ReadWhole(word[0] == 'c' ? card : word[0] == 'j' ? journal : "qx_interface.ini", &file);
       ExpectBytes(word, &s, file.p, file.n);
     }
     Clear(&file);
