@@ -30,6 +30,6 @@ if [ -z "$ports" ]; then
   exit 2
 fi
 mkdir "$work/dialog"
-ln -s "$here/fake-zenity.sh" "$work/dialog/zenity"
+ln -s "$here/../support/fake-zenity.sh" "$work/dialog/zenity"
 QX_SCENARIO_PORTS=$ports QX_FAKE_DIALOG_DIR=$work/dialog PATH=$work/dialog:$PATH DISPLAY=:qx-test \
   "$@"

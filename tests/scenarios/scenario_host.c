@@ -13,7 +13,7 @@
  * The clerk: on Windows a thread finds each dialog of this process, reads its caption and text,
  * fills the fields and presses the button the table names. On Linux the library shows its boxes
  * through the dialog helper program; run_scenarios.sh puts a recording one on PATH
- * (fake-zenity.sh), and this program queues its answers in QX_FAKE_DIALOG_DIR.
+ * (tests/support/fake-zenity.sh), and this program queues its answers in QX_FAKE_DIALOG_DIR.
  *
  * usage: qx_scenario_host TARGET LIBRARY TABLE [NAME-PART]
  *   TARGET is "so", "x64" or "x86": the rows marked for a target run there only. Unix paths are
@@ -247,19 +247,7 @@ static void RemoveScratch(const char* dir) {
 static int ChangeDirectory(const char* dir) { return _chdir(dir); }
 static void MakeReadOnly(const char* path) { SetFileAttributesA(path, FILE_ATTRIBUTE_READONLY); }
 typedef SOCKET Socket;
-static Socket Connect(unsigned short port) {
-  struct sockaddr_in address;
-  Socket s = socket(AF_INET, SOCK_STREAM, 0);
-  memset(&address, 0, sizeof address);
-  address.sin_family = AF_INET;
-  address.sin_addr.s_addr = htonl(INADDR_LOOPBACK);
-  address.sin_port = htons(port);
-  if (s == INVALID_SOCKET || connect(s, (struct sockaddr*)&address, sizeof address) != 0) {
-    fprintf(stderr, "cannot reach the center's control port %u\n", port);
-    exit(2);
-  }
-  return s;
-}
+#define kNoSocket INVALID_SOCKET
 #define CloseSocket closesocket
 
 /* The clerk at a Windows desk: finds each new dialog window of this process, reads it, answers
@@ -396,19 +384,7 @@ static void RemoveScratch(const char* dir) {
 static int ChangeDirectory(const char* dir) { return chdir(dir); }
 static void MakeReadOnly(const char* path) { chmod(path, 0444); }
 typedef int Socket;
-static Socket Connect(unsigned short port) {
-  struct sockaddr_in address;
-  Socket s = socket(AF_INET, SOCK_STREAM, 0);
-  memset(&address, 0, sizeof address);
-  address.sin_family = AF_INET;
-  address.sin_addr.s_addr = htonl(INADDR_LOOPBACK);
-  address.sin_port = htons(port);
-  if (s < 0 || connect(s, (struct sockaddr*)&address, sizeof address) != 0) {
-    fprintf(stderr, "cannot reach the center's control port %u\n", port);
-    exit(2);
-  }
-  return s;
-}
+#define kNoSocket (-1)
 #define CloseSocket close
 
 static void StartClerk(void) {
@@ -457,7 +433,7 @@ static void FromUtf8(const char* utf8, struct Bytes* out) {
   Append(out, buffer, sizeof buffer - out_left);
 }
 
-/* Arguments are separated by 0x1F, calls by 0x1E (fake-zenity.sh). */
+/* Arguments are separated by 0x1F, calls by 0x1E (tests/support/fake-zenity.sh). */
 static void CollectDialogs(void) {
   struct Bytes calls = {0};
   char path[4200];
@@ -489,6 +465,20 @@ static void CollectDialogs(void) {
 /* ---- the center's control port --------------------------------------------------------------- */
 
 static unsigned short g_ports[4]; /* main alt control dead */
+
+static Socket Connect(unsigned short port) {
+  struct sockaddr_in address;
+  Socket s = socket(AF_INET, SOCK_STREAM, 0);
+  memset(&address, 0, sizeof address);
+  address.sin_family = AF_INET;
+  address.sin_addr.s_addr = htonl(INADDR_LOOPBACK);
+  address.sin_port = htons(port);
+  if (s == kNoSocket || connect(s, (struct sockaddr*)&address, sizeof address) != 0) {
+    fprintf(stderr, "cannot reach the center's control port %u\n", port);
+    exit(2);
+  }
+  return s;
+}
 
 static void SendText(Socket s, const char* p, size_t n) {
   while (n > 0) {

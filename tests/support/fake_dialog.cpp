@@ -1,6 +1,5 @@
 #include "support/fake_dialog.h"
 
-#include <sys/stat.h>
 #include <unistd.h>
 
 #include <cstdlib>
@@ -9,25 +8,6 @@
 #include <stdexcept>
 
 namespace qx::test {
-namespace {
-
-// Arguments are separated by 0x1F, calls by 0x1E; answers are lines "CODE OUTPUT".
-constexpr char kScript[] = R"(#!/bin/sh
-dir=$(dirname "$0")
-{ for a in "$@"; do printf '%s\037' "$a"; done; printf '\036'; } >> "$dir/calls"
-if [ -s "$dir/answers" ]; then
-  line=$(head -n 1 "$dir/answers")
-  tail -n +2 "$dir/answers" > "$dir/answers.next"
-  mv "$dir/answers.next" "$dir/answers"
-  code=${line%% *}
-  out=${line#* }
-  if [ "$out" != "$line" ]; then printf '%s\n' "$out"; fi
-  exit "$code"
-fi
-exit 1
-)";
-
-}  // namespace
 
 FakeDialog::FakeDialog() {
   char templ[] = "/tmp/qx-dialog-XXXXXX";
@@ -35,12 +15,10 @@ FakeDialog::FakeDialog() {
     throw std::runtime_error("mkdtemp failed");
   }
   dir_ = templ;
-  const std::string script = dir_ + "/zenity";
-  {
-    std::ofstream out(script, std::ios::binary);
-    out << kScript;
+  // The recording helper (tests/support/fake-zenity.sh) keeps its files beside the link.
+  if (symlink(QX_SOURCE_DIR "/tests/support/fake-zenity.sh", (dir_ + "/zenity").c_str()) != 0) {
+    throw std::runtime_error("cannot link the dialog helper into " + dir_);
   }
-  chmod(script.c_str(), 0755);
   const char* path = std::getenv("PATH");
   saved_path_ = path != nullptr ? path : "/usr/bin:/bin";
   const char* display = std::getenv("DISPLAY");

@@ -1,8 +1,9 @@
 #!/bin/sh
-# The desktop's dialog helper as the scenarios see it: records each call's arguments in
-# $QX_FAKE_DIALOG_DIR/calls (arguments separated by 0x1F, calls by 0x1E) and answers from
-# $QX_FAKE_DIALOG_DIR/answers, one "CODE OUTPUT" line a call; with none left it answers 1 (Cancel).
-dir=${QX_FAKE_DIALOG_DIR:?}
+# The desktop's dialog helper as the tests see it, linked as "zenity" into a folder put first on
+# PATH: records each call's arguments in the file "calls" beside the link (arguments separated by
+# 0x1F, calls by 0x1E) and answers from the file "answers" there, one "CODE OUTPUT" line a call;
+# with none left it answers 1 (Cancel).
+dir=$(dirname "$0")
 { for a in "$@"; do printf '%s\037' "$a"; done; printf '\036'; } >> "$dir/calls"
 if [ -s "$dir/answers" ]; then
   line=$(head -n 1 "$dir/answers")
