@@ -1,9 +1,13 @@
 #include <gtest/gtest.h>
 
+#include <chrono>
+#include <memory>
 #include <string>
+#include <string_view>
 
 #include "interface/insurance_interface.h"
 #include "interface/interface_fixture.h"
+#include "platform/http_client.h"
 #include "support/gbk.h"
 
 namespace qx::test {
@@ -39,9 +43,21 @@ TEST_F(InterfaceTest, ComPortRules) {
   }
 }
 
+// An HTTP client that can make no connection object, whatever the server.
+class NoConnections final : public platform::HttpClient {
+ public:
+  platform::HttpError Connect(const std::string&, uint16_t,
+                              std::unique_ptr<platform::HttpConnection>*) override {
+    return platform::HttpError::Other("no connection object");
+  }
+  bool CrackUrl(std::string_view, platform::UrlParts*) override { return false; }
+  void SetTimeouts(std::chrono::milliseconds, std::chrono::milliseconds) override {}
+};
+
 TEST_F(InterfaceTest, AConnectionThatCannotBeMadeLeavesTheInterfaceUninitialised) {
-  // Port 65536 is port 0 in 16 bits: no connection object can be made for it.
-  files_.files[IniPath()] = "[center]\nserver=127.0.0.1\nport=65536\nservlet=/s\n";
+  static NoConnections refusing;  // outlives the interface object the fixture keeps
+  env_.http = &refusing;
+  files_.files[IniPath()] = "[center]\nserver=127.0.0.1\nport=80\nservlet=/s\n";
   InsuranceInterface& iface = Make();
   std::string message(40, ' ');
   EXPECT_EQ(iface.InitHandle(message.data()), -1);
@@ -57,8 +73,7 @@ TEST_F(InterfaceTest, UnreadableFileIsReportedAndNeverOverwritten) {
   InsuranceInterface& iface = Make();
   std::string message(300, ' ');
   EXPECT_EQ(iface.InitHandle(message.data()), -1);
-  EXPECT_EQ(std::string(message.c_str()),
-            Gbk(u8"初始化配置文件无法打开(") + IniPath() + ").");
+  EXPECT_EQ(std::string(message.c_str()), Gbk(u8"初始化配置文件无法打开(") + IniPath() + ").");
   EXPECT_EQ(prompts_.Boxes().size(), 1u);
   EXPECT_EQ(iface.ConfigHandle("a", nullptr, nullptr, nullptr), -1);
   EXPECT_EQ(files_.replace_calls, 0);

@@ -213,7 +213,8 @@ class WinInetClient final : public HttpClient {
   HttpError Connect(const std::string& server, uint16_t port,
                     std::unique_ptr<HttpConnection>* connection) override {
     connection->reset();
-    if (server.empty() || port == 0) {
+    // Port 0 is INTERNET_INVALID_PORT_NUMBER: InternetConnectA takes the service's default, 80.
+    if (server.empty()) {
       return HttpError::Other(win32::SystemErrorText(ERROR_INTERNET_INVALID_URL));
     }
     std::lock_guard<std::mutex> hold(lock_);
