@@ -173,6 +173,20 @@ struct Dialog {
 static struct Dialog g_queued[kMaxDialogs], g_seen[kMaxDialogs];
 static int g_queued_count, g_seen_count;
 
+static void ClearDialog(struct Dialog* d) {
+  Clear(&d->caption);
+  Clear(&d->text);
+  Clear(&d->first);
+  Clear(&d->second);
+}
+
+/* Forgets the dialogs seen in the scenario before. */
+static void ClearSeen(void) {
+  int i;
+  for (i = 0; i < kMaxDialogs; ++i) ClearDialog(&g_seen[i]);
+  g_seen_count = 0;
+}
+
 static void ReadWhole(const char* path, struct Bytes* out) {
   char chunk[65536];
   size_t n;
@@ -346,7 +360,7 @@ static void StartClerk(void) {
 static void QueueDialogs(void) {
   EnterCriticalSection(&g_dialog_lock);
   g_next_queued = 0;
-  g_seen_count = 0;
+  ClearSeen();
   LeaveCriticalSection(&g_dialog_lock);
 }
 static void CollectDialogs(void) {
@@ -419,7 +433,7 @@ static void QueueDialogs(void) {
     }
   }
   fclose(f);
-  g_seen_count = 0;
+  ClearSeen();
 }
 
 static void FromUtf8(const char* utf8, struct Bytes* out) {
@@ -1064,12 +1078,7 @@ static int RunScenario(int first, int last, int number, const char* name) {
     }
     Clear(&file);
   }
-  for (i = 0; i < g_queued_count; ++i) {
-    Clear(&g_queued[i].caption);
-    Clear(&g_queued[i].text);
-    Clear(&g_queued[i].first);
-    Clear(&g_queued[i].second);
-  }
+  for (i = 0; i < g_queued_count; ++i) ClearDialog(&g_queued[i]);
   ChangeDirectory("..");
   RemoveScratch(dir);
   Clear(&s);
