@@ -3,11 +3,14 @@
 #   qx-interface-<version>-windows/
 #     x86/QX_Interface_center.dll, x86/qxic.dll   for 32-bit host processes (preset mingw)
 #     x64/QX_Interface_center.dll, x64/qxic.dll   for 64-bit host processes (preset mingw64)
+#     x86/qxcall.exe, x64/qxcall.exe              the command-line host, beside each DLL
 #     include/qx_interface.h                      the header, once
 #     qx_interface.ini                            a sample configuration, once
 #     guide.md, guide.zh.md, windows.md           the guides, once
+#     troubleshooting.md, troubleshooting.zh.md   symptoms and what to check, once
 #
 # A host loads the folder matching its own process's bitness, not the operating system's.
+# qxcall.exe loads the DLL beside it, so each folder's copy tries that folder's DLL.
 #
 #   cmake -DX86_BUILD=build/mingw -DX64_BUILD=build/mingw64 -DOUTPUT_DIR=build/windows-zip
 #         -P cmake/QxWindowsZip.cmake
@@ -47,6 +50,7 @@ foreach(arch x86 x64)
   endif()
   file(COPY ${stage}/install-${arch}/bin/QX_Interface_center.dll
             ${stage}/install-${arch}/bin/qxic.dll
+            ${stage}/install-${arch}/bin/qxcall.exe
        DESTINATION ${stage}/${top}/${arch})
 endforeach()
 
@@ -56,6 +60,9 @@ file(COPY ${from}/share/doc/qx_interface/qx_interface.ini
           ${from}/share/doc/qx_interface/guide.md
           ${from}/share/doc/qx_interface/guide.zh.md
           ${from}/share/doc/qx_interface/windows.md
+     DESTINATION ${stage}/${top})
+file(COPY ${CMAKE_CURRENT_LIST_DIR}/../docs/troubleshooting.md
+          ${CMAKE_CURRENT_LIST_DIR}/../docs/troubleshooting.zh.md
      DESTINATION ${stage}/${top})
 
 set(zip ${OUTPUT_DIR}/${top}.zip)
