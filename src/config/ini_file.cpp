@@ -2,7 +2,7 @@
 
 #include <utility>
 
-#include "config/config_texts.h"
+#include "base/system_texts.h"
 #include "platform/file_system.h"
 #include "platform/prompts.h"
 
@@ -18,8 +18,8 @@ bool IniFile::Load() {
   std::string content;
   std::string error;
   if (!files_.ReadAll(path_, &content, &error)) {
-    message_ = texts::OpenFailed(path_);
-    prompts_.ShowBox(message_, texts::ErrorCaption(), platform::BoxButtons::kOk,
+    message_ = texts::ConfigOpenFailed(path_);
+    prompts_.ShowBox(message_, texts::kErrorCaption, platform::BoxButtons::kOk,
                      platform::BoxIcon::kError);
     return false;
   }
@@ -89,7 +89,7 @@ IniFile::Section* IniFile::FindSection(std::string_view name) {
 std::string IniFile::GetValue(std::string_view section, std::string_view key, bool transform) {
   Section* found = FindSection(section);
   if (found == nullptr) {
-    message_ = texts::NoSection(section);
+    message_ = texts::ConfigNoSection(section);
     return std::string();
   }
   for (std::size_t i = 0; i < found->keys.size(); ++i) {
@@ -97,7 +97,7 @@ std::string IniFile::GetValue(std::string_view section, std::string_view key, bo
       return transform ? Transform(found->values[i]) : found->values[i];
     }
   }
-  message_ = texts::NoKey(key);
+  message_ = texts::ConfigNoKey(key);
   return std::string();
 }
 

@@ -1,20 +1,26 @@
 // The card step of a business call: when the center's reply asks for card work ("readic" or
 // "writeic" blocks), one card run through a fresh CardLibrary, whose outcome becomes the
-// interface object's status and message, and whose read values replace the output text.
-#include <memory>
+// interface object's status and message, and whose read values replace the reply's text.
 #include <string>
-#include <string_view>
 
+#include "base/status_codes.h"
 #include "card/card_library.h"
 #include "interface/insurance_interface.h"
-#include "platform/dynamic_library.h"
-#include "platform/xml_document.h"
+#include "message/reply.h"
 
 namespace qx {
 
-int32_t InsuranceInterface::RunCardSteps() {
-  // A "verifyic" alone is no card work: it lives inside "readic".
-  if (CountElements(output_, "writeic") < 1 && CountElements(output_, "readic") < 1) {
+int32_t InsuranceInterface::RunCardSteps(message::Reply& reply) {
+  // A "verifyic" alone is no card work: it lives inside "readic". A failing DOM counts no block
+  // (status -106, and the call goes on).
+  const auto count = [this, &reply](std::string_view tag) {
+    const int32_t found = reply.CountElements(tag);
+    if (found < 0) {
+      SetStatus(status::kUnpackFailed);
+    }
+    return found;
+  };
+  if (count("writeic") < 1 && count("readic") < 1) {
     return 0;
   }
   int32_t result = 0;
@@ -23,7 +29,7 @@ int32_t InsuranceInterface::RunCardSteps() {
     // The card library is loaded for this run only and unloaded at the end of this block.
     card::CardLibrary card(*env_.libraries, *env_.prompts, *env_.xml, card_library_name(),
                            card_port());
-    result = card.Run(output_);
+    result = card.Run(reply.text());
     if (result < 0) {
       // The card's own words, not this object's table.
       SetStatusWithMessage(result, card.message());
@@ -32,27 +38,9 @@ int32_t InsuranceInterface::RunCardSteps() {
     card_xml = card.card_xml();
   }
   if (!card_xml.empty()) {
-    output_ = std::move(card_xml);
-    ResetReplyDocument();  // the reply with the card's values is parsed afresh when read
+    reply.Replace(std::move(card_xml));  // parsed afresh when read
   }
   return result;
-}
-
-int32_t InsuranceInterface::CountElements(std::string_view xml, std::string_view tag) {
-  if (!MayHold(xml, tag)) {
-    return 0;
-  }
-  try {
-    if (platform::XmlDocument* reply = ReplyDocument(xml)) {
-      return static_cast<int32_t>(reply->ElementsByTagName(tag).size());
-    }
-    std::unique_ptr<platform::XmlDocument> doc = env_.xml->NewDocument();
-    doc->LoadXml(xml);  // text that does not parse counts 0
-    return static_cast<int32_t>(doc->ElementsByTagName(tag).size());
-  } catch (const platform::DomError&) {
-    SetStatus(-106);
-    return -1;
-  }
 }
 
 }  // namespace qx

@@ -4,9 +4,9 @@
 #include <climits>
 #include <cstring>
 
+#include "base/status_codes.h"
+#include "base/system_texts.h"
 #include "config/ini_file.h"
-#include "interface/interface_texts.h"
-#include "interface/status_codes.h"
 #include "platform/dynamic_library.h"
 #include "platform/file_system.h"
 #include "platform/prompts.h"
@@ -59,7 +59,7 @@ InsuranceInterface::InsuranceInterface(platform::Env& env)
   }
 }
 
-InsuranceInterface::~InsuranceInterface() { ClearReplyRows(); }
+InsuranceInterface::~InsuranceInterface() = default;
 
 void InsuranceInterface::SetCardPort(int32_t port) {
   card_port_ = port;
@@ -78,11 +78,11 @@ int32_t InsuranceInterface::InitHandle(char* message) {
     // Each failing key overwrites the message of an earlier one: the last failure wins.
     const std::string server = ini.GetValue(kSection, "server", false);
     if (server.empty()) {
-      local = texts::InitNoServer();
+      local = texts::kInitNoServer;
     }
     const std::string port_text = ini.GetValue(kSection, "port", false);
     if (port_text.empty()) {
-      local = texts::InitNoPort();
+      local = texts::kInitNoPort;
     }
     const int32_t port = LeadingNumber(port_text);
     if (port < 1) {
@@ -90,7 +90,7 @@ int32_t InsuranceInterface::InitHandle(char* message) {
     }
     const std::string servlet = ini.GetValue(kSection, "servlet", false);
     if (servlet.empty()) {
-      local = texts::InitNoServlet();
+      local = texts::kInitNoServlet;
     }
     const std::string com_text = ini.GetValue(kSection, "com", false);
     int32_t com = com_text.empty() ? 1 : LeadingNumber(com_text);
@@ -104,7 +104,7 @@ int32_t InsuranceInterface::InitHandle(char* message) {
         SetStatus(status::kNotInitialised);
       } else {
         SetCardPort(com);
-        local = texts::InitDone();
+        local = texts::kInitDone;
         initialised_ = true;
         servlet_ = servlet;
         SetStatus(status::kInitialised);

@@ -1,9 +1,9 @@
 // Status codes with their messages, the result XML, and the buffer rule.
 #include <cstring>
 
+#include "base/status_codes.h"
+#include "base/system_texts.h"
 #include "interface/insurance_interface.h"
-#include "interface/interface_texts.h"
-#include "interface/status_codes.h"
 #include "platform/gbk_text.h"
 
 namespace qx {

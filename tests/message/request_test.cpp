@@ -1,14 +1,15 @@
 // Completing requests with the user and login information blocks. Serialised requests are
 // compared byte for byte after Canonical(), which takes out only the DOM's indentation between
 // elements and its choice between "<x></x>" and "<x/>".
-#include "message/request_assembly.h"
+#include "message/request.h"
 
 #include <gtest/gtest.h>
 
 #include <optional>
 #include <string>
 
-#include "message/reply_reader.h"
+#include "base/status_codes.h"
+#include "message/reply.h"
 #include "message_test_util.h"
 #include "platform/posix/default_parts.h"
 #include "support/gbk.h"
@@ -19,6 +20,28 @@ namespace {
 platform::XmlFactory& Dom() { return platform::posix::DefaultXmlFactory(); }
 
 const UserInfo kUser{"3301", "A0017", test::Gbk(u8"王小明")};
+
+// One block added to a request of its own.
+std::optional<std::string> InsertUserInfo(platform::XmlFactory& dom, std::string text,
+                                          const UserInfo& user) {
+  Request request(dom, std::move(text));
+  if (!request.InsertUserInfo(user)) return std::nullopt;
+  return request.Completed();
+}
+std::optional<std::string> InsertLoginInfo(platform::XmlFactory& dom, std::string text,
+                                           std::string_view login) {
+  Request request(dom, std::move(text));
+  if (!request.InsertLoginInfo(login)) return std::nullopt;
+  return request.Completed();
+}
+// Both blocks added to one parse of the request, as a business call adds them.
+std::optional<std::string> InsertBoth(std::string text, std::string_view login) {
+  Request request(Dom(), std::move(text));
+  std::string id;  // read first from the same parse
+  if (request.FunctionId(&id) != FunctionIdLookup::kFound || id != "21") return std::nullopt;
+  if (!request.InsertUserInfo(kUser) || !request.InsertLoginInfo(login)) return std::nullopt;
+  return request.Completed();
+}
 
 TEST(RequestAssemblyTest, WithoutCenterIdTheRequestPassesByteForByte) {
   const std::string request = test::ReadMessageData("request_with_blocks.xml");
@@ -35,10 +58,13 @@ TEST(RequestAssemblyTest, WithoutCenterIdTheRequestPassesByteForByte) {
 // user information before login information; the declaration is gone after the DOM wrote it.
 TEST(RequestAssemblyTest, ReplacesExistingBlocks) {
   const std::string request = test::ReadMessageData("request_with_blocks.xml");
-  std::optional<std::string> with_user = InsertUserInfo(Dom(), request, kUser);
-  ASSERT_TRUE(with_user.has_value());
-  std::optional<std::string> with_login = InsertLoginInfo(Dom(), *with_user, "LOGIN-1");
+  std::optional<std::string> with_login = InsertBoth(request, "LOGIN-1");
   ASSERT_TRUE(with_login.has_value());
+  // One block at a time, each after a parse of its own, writes the same.
+  std::optional<std::string> stepwise =
+      InsertLoginInfo(Dom(), *InsertUserInfo(Dom(), request, kUser), "LOGIN-1");
+  ASSERT_TRUE(stepwise.has_value());
+  EXPECT_EQ(*stepwise, *with_login);
   EXPECT_EQ(test::Canonical(*with_login),
             test::Gbk(u8"<Program><FunctionID>21</FunctionID>"
                       u8"<parameters><card_no>C000123</card_no><name>赵钱孙</name></parameters>"
@@ -47,8 +73,7 @@ TEST(RequestAssemblyTest, ReplacesExistingBlocks) {
                       u8"<addition-xml><row1><add1>LOGIN-1</add1></row1></addition-xml>"
                       u8"</Program>"));
   // Applying both again changes nothing.
-  std::optional<std::string> again =
-      InsertLoginInfo(Dom(), *InsertUserInfo(Dom(), *with_login, kUser), "LOGIN-1");
+  std::optional<std::string> again = InsertBoth(*with_login, "LOGIN-1");
   ASSERT_TRUE(again.has_value());
   EXPECT_EQ(test::Canonical(*again), test::Canonical(*with_login));
 }
@@ -79,7 +104,8 @@ TEST(RequestAssemblyTest, ValuesSurviveTheRoundTrip) {
   std::optional<std::string> out = InsertUserInfo(Dom(), "<Program/>", user);
   ASSERT_TRUE(out.has_value());
   RowStore rows;
-  ASSERT_EQ(UnpackRecordSet(Dom(), *out, "user_info", &rows), kUnpacked);
+  Reply reply(Dom(), *out);
+  ASSERT_EQ(reply.UnpackRecordSet("user_info", &rows), status::kOk);
   ASSERT_EQ(rows.row_count(), 1);
   const auto& items = rows.rows()[0].items();
   ASSERT_EQ(items.size(), 3u);
@@ -119,8 +145,13 @@ TEST(RequestAssemblyTest, DomFailureAtEveryStep) {
     for (int fail_at = 1;; ++fail_at) {
       ASSERT_LT(fail_at, 200);
       test::FaultyXmlFactory faulty(fail_at);
-      std::optional<std::string> out =
-          login ? InsertLoginInfo(faulty, request, "L") : InsertUserInfo(faulty, request, kUser);
+      std::optional<std::string> out;
+      if (login) {
+        out = InsertLoginInfo(faulty, request, "L");
+      } else {
+        Request both(faulty, request);
+        if (both.InsertUserInfo(kUser) && both.InsertLoginInfo("L")) out = both.Completed();
+      }
       if (faulty.operations() < fail_at) {
         EXPECT_TRUE(out.has_value());
         break;
