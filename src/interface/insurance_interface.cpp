@@ -72,7 +72,7 @@ int32_t InsuranceInterface::InitHandle(char* message) {
   int32_t result = -1;
 
   config::IniFile ini(*env_.files, *env_.prompts, config_path_);
-  if (!ini.Load()) {
+  if (!ini.Load().ok()) {
     local = texts::InitFileUnreadable(config_path_);
   } else {
     // Each failing key overwrites the message of an earlier one: the last failure wins.
@@ -122,7 +122,7 @@ int32_t InsuranceInterface::ConfigHandle(const char* server, const char* port, c
     return 0;
   }
   config::IniFile ini(*env_.files, *env_.prompts, config_path_);
-  if (!ini.Load() && env_.files->Exists(config_path_)) {
+  if (ini.Load().kind() == Status::Kind::kLocal) {
     // The file is there but could not be read (the clerk has been told): rewriting it now
     // would replace its other settings by the few given here.
     return -1;
@@ -134,7 +134,7 @@ int32_t InsuranceInterface::ConfigHandle(const char* server, const char* port, c
       ini.SetValue(kSection, keys[i], values[i], true);
     }
   }
-  return ini.Save(true, false) ? 1 : -1;
+  return ini.Save(true, false).ok() ? 1 : -1;
 }
 
 int32_t InsuranceInterface::ResultHandle(char* buffer) {

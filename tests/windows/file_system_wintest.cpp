@@ -68,6 +68,12 @@ class ScratchDirectory {
 
 FileSystem& Files() { return win32::DefaultFileSystem(); }
 
+// Whether a file operation succeeded; its words (empty on success) go to *error for the report.
+bool Done(const Status& status, std::string* error) {
+  *error = status.words();
+  return status.ok();
+}
+
 TEST(Win32FileSystem, CurrentDirectoryIsTheProcesssOwnWithBackslashes) {
   ScratchDirectory scratch;
   ASSERT_TRUE(SetCurrentDirectoryA(scratch.path().c_str()));
@@ -109,10 +115,10 @@ TEST(Win32FileSystem, ReadAllGivesTheBytesAsTheyAre) {
   ScratchDirectory scratch;
   const std::string bytes("[center]\r\nserver=\xB1\xB1\xBE\xA9\n\0x\r\n", 26);
   std::string error;
-  ASSERT_TRUE(Files().ReplaceAll(scratch.File("a.ini"), bytes, &error)) << error;
+  ASSERT_TRUE(Done(Files().ReplaceAll(scratch.File("a.ini"), bytes), &error)) << error;
   EXPECT_TRUE(Files().Exists(scratch.File("a.ini")));
   std::string content;
-  ASSERT_TRUE(Files().ReadAll(scratch.File("a.ini"), &content, &error)) << error;
+  ASSERT_TRUE(Done(Files().ReadAll(scratch.File("a.ini"), &content), &error)) << error;
   EXPECT_EQ(content, bytes);
 }
 
@@ -121,21 +127,21 @@ TEST(Win32FileSystem, MissingFileIsReportedWithItsPath) {
   EXPECT_FALSE(Files().Exists(scratch.File("none.ini")));
   std::string content = "kept";
   std::string error;
-  EXPECT_FALSE(Files().ReadAll(scratch.File("none.ini"), &content, &error));
+  EXPECT_FALSE(Done(Files().ReadAll(scratch.File("none.ini"), &content), &error));
   EXPECT_NE(error.find(scratch.File("none.ini")), std::string::npos) << error;
 }
 
 TEST(Win32FileSystem, ReplaceAllReplacesAndLeavesNoTemporaryFile) {
   ScratchDirectory scratch;
   std::string error;
-  ASSERT_TRUE(Files().ReplaceAll(scratch.File("q.ini"), "old content, longer\r\n", &error));
-  ASSERT_TRUE(Files().ReplaceAll(scratch.File("q.ini"), "new\r\n", &error)) << error;
+  ASSERT_TRUE(Done(Files().ReplaceAll(scratch.File("q.ini"), "old content, longer\r\n"), &error));
+  ASSERT_TRUE(Done(Files().ReplaceAll(scratch.File("q.ini"), "new\r\n"), &error)) << error;
   std::string content;
-  ASSERT_TRUE(Files().ReadAll(scratch.File("q.ini"), &content, &error));
+  ASSERT_TRUE(Done(Files().ReadAll(scratch.File("q.ini"), &content), &error));
   EXPECT_EQ(content, "new\r\n");
   EXPECT_EQ(scratch.Files(), std::vector<std::string>{"q.ini"});
-  ASSERT_TRUE(Files().ReplaceAll(scratch.File("q.ini"), "", &error)) << error;
-  ASSERT_TRUE(Files().ReadAll(scratch.File("q.ini"), &content, &error));
+  ASSERT_TRUE(Done(Files().ReplaceAll(scratch.File("q.ini"), ""), &error)) << error;
+  ASSERT_TRUE(Done(Files().ReadAll(scratch.File("q.ini"), &content), &error));
   EXPECT_EQ(content, "");
 }
 
@@ -143,17 +149,17 @@ TEST(Win32FileSystem, ReplaceThatCannotFinishKeepsTheOldFile) {
   ScratchDirectory scratch;
   std::string error;
   // A read-only file, a directory in the file's place, a directory that does not exist.
-  ASSERT_TRUE(Files().ReplaceAll(scratch.File("ro.ini"), "old\r\n", &error));
+  ASSERT_TRUE(Done(Files().ReplaceAll(scratch.File("ro.ini"), "old\r\n"), &error));
   ASSERT_TRUE(SetFileAttributesA(scratch.File("ro.ini").c_str(), FILE_ATTRIBUTE_READONLY));
-  EXPECT_FALSE(Files().ReplaceAll(scratch.File("ro.ini"), "new\r\n", &error));
+  EXPECT_FALSE(Done(Files().ReplaceAll(scratch.File("ro.ini"), "new\r\n"), &error));
   EXPECT_NE(error.find("ro.ini"), std::string::npos) << error;
   std::string content;
-  ASSERT_TRUE(Files().ReadAll(scratch.File("ro.ini"), &content, &error));
+  ASSERT_TRUE(Done(Files().ReadAll(scratch.File("ro.ini"), &content), &error));
   EXPECT_EQ(content, "old\r\n");
 
   ASSERT_TRUE(CreateDirectoryA(scratch.File("dir.ini").c_str(), nullptr));
-  EXPECT_FALSE(Files().ReplaceAll(scratch.File("dir.ini"), "x", &error));
-  EXPECT_FALSE(Files().ReplaceAll(scratch.File("missing\\x.ini"), "x", &error));
+  EXPECT_FALSE(Done(Files().ReplaceAll(scratch.File("dir.ini"), "x"), &error));
+  EXPECT_FALSE(Done(Files().ReplaceAll(scratch.File("missing\\x.ini"), "x"), &error));
   EXPECT_NE(error.find("missing"), std::string::npos) << error;
 
   std::vector<std::string> left = scratch.Files();
