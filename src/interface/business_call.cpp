@@ -44,6 +44,12 @@ std::optional<std::string> InsuranceInterface::Assemble(message::Request& reques
   return completed;
 }
 
+int32_t InsuranceInterface::Fail(int32_t code, char* reply, int32_t result) {
+  SetStatus(code);
+  BuildResultXml(reply);
+  return result;
+}
+
 int32_t InsuranceInterface::BusinessHandle(const char* request, char* reply) {
   std::string request_text;
   bool have_request = request != nullptr;
@@ -54,15 +60,11 @@ int32_t InsuranceInterface::BusinessHandle(const char* request, char* reply) {
     current_recordset_.clear();
     SetStatus(status::kOk);
     if (!initialised_) {
-      SetStatus(status::kNotInitialised);
-      BuildResultXml(reply);
-      return -1;
+      return Fail(status::kNotInitialised, reply, -1);
     }
     // A null request is refused like an empty one.
     if (!have_request || request_text.empty()) {
-      SetStatus(status::kNoRequest);
-      BuildResultXml(reply);
-      return -1;
+      return Fail(status::kNoRequest, reply, -1);
     }
 
     message::Request host_request(*env_.xml, std::move(request_text));
@@ -70,18 +72,12 @@ int32_t InsuranceInterface::BusinessHandle(const char* request, char* reply) {
       case message::FunctionIdLookup::kFound:
         break;
       case message::FunctionIdLookup::kNone:
-        SetStatus(status::kNoFunctionId);
-        BuildResultXml(reply);
-        return -1;
+        return Fail(status::kNoFunctionId, reply, -1);
       case message::FunctionIdLookup::kTooLong:
         // Refused rather than cut: a cut identifier could name another function.
-        SetStatus(status::kFunctionIdTooLong);
-        BuildResultXml(reply);
-        return -1;
+        return Fail(status::kFunctionIdTooLong, reply, -1);
       case message::FunctionIdLookup::kDomFailure:
-        SetStatus(status::kUnpackFailed);
-        BuildResultXml(reply);
-        return -1;
+        return Fail(status::kUnpackFailed, reply, -1);
     }
 
     const std::optional<std::string> assembled = Assemble(host_request);
@@ -97,9 +93,7 @@ int32_t InsuranceInterface::BusinessHandle(const char* request, char* reply) {
             servlet_, *assembled, center_reply.text(),
             [&center_reply](std::string_view, std::size_t from) { center_reply.Feed(from); }) < 0) {
       output_ = center_reply.Release();
-      SetStatus(status::kTransferFailed);
-      BuildResultXml(reply);
-      return status::kTransferFailed;
+      return Fail(status::kTransferFailed, reply, status::kTransferFailed);
     }
     center_reply.Arrived();
 
@@ -135,17 +129,13 @@ int32_t InsuranceInterface::BusinessHandle(const char* request, char* reply) {
     switch (center_reply.FunctionId(&function_id_)) {
       case message::FunctionIdLookup::kFound:
         if (round + 1 >= kMaxChainDepth) {
-          SetStatus(status::kChainTooLong);
-          BuildResultXml(reply);
-          return status::kChainTooLong;
+          return Fail(status::kChainTooLong, reply, status::kChainTooLong);
         }
         request_text = center_reply.Release();
         continue;
       case message::FunctionIdLookup::kTooLong:
         // The center named a function whose identifier we refuse: do not deliver as if done.
-        SetStatus(status::kFunctionIdTooLong);
-        BuildResultXml(reply);
-        return -1;
+        return Fail(status::kFunctionIdTooLong, reply, -1);
       case message::FunctionIdLookup::kDomFailure:
         SetStatus(status::kUnpackFailed);  // and the reply is delivered with it
         break;

@@ -79,6 +79,8 @@ class InsuranceInterface {
  private:
   void SetCardPort(int32_t port);
 
+  // Status code, with the result XML offered to reply; returns result.
+  int32_t Fail(int32_t code, char* reply, int32_t result);
   // The request with the user and login information the function needs; nullopt (status -801
   // or -301) when they cannot be added.
   std::optional<std::string> Assemble(message::Request& request);
