@@ -1,41 +1,31 @@
 // The card step of a business call: when the center's reply asks for card work ("readic" or
-// "writeic" blocks), one card run through a fresh CardLibrary, whose outcome becomes the
-// interface object's status and message, and whose read values replace the output text.
+// "writeic" blocks), one card run (card/card_dispatch.h), whose outcome becomes the interface
+// object's status and message, and whose read values replace the output text.
 #include <memory>
 #include <string>
 #include <string_view>
 
-#include "card/card_library.h"
+#include "card/card_dispatch.h"
 #include "interface/insurance_interface.h"
-#include "platform/dynamic_library.h"
 #include "platform/xml_document.h"
 
 namespace qx {
 
 int32_t InsuranceInterface::RunCardSteps() {
-  // A "verifyic" alone is no card work: it lives inside "readic".
-  if (CountElements(output_, "writeic") < 1 && CountElements(output_, "readic") < 1) {
+  if (!card::AsksForCardWork([&](std::string_view tag) { return CountElements(output_, tag); })) {
     return 0;
   }
-  int32_t result = 0;
-  std::string card_xml;
-  {
-    // The card library is loaded for this run only and unloaded at the end of this block.
-    card::CardLibrary card(*env_.libraries, *env_.prompts, *env_.xml, card_library_name(),
-                           card_port());
-    result = card.Run(output_);
-    if (result < 0) {
-      // The card's own words, not this object's table.
-      SetStatusWithMessage(result, card.message());
-      return result;
-    }
-    card_xml = card.card_xml();
+  card::CardWork work = card::RunCardWork(env_, card_library_name(), card_port(), output_);
+  if (work.result < 0) {
+    // The card's own words, not this object's table.
+    SetStatusWithMessage(work.result, work.message);
+    return work.result;
   }
-  if (!card_xml.empty()) {
-    output_ = std::move(card_xml);
+  if (!work.card_xml.empty()) {
+    output_ = std::move(work.card_xml);
     ResetReplyDocument();  // the reply with the card's values is parsed afresh when read
   }
-  return result;
+  return work.result;
 }
 
 int32_t InsuranceInterface::CountElements(std::string_view xml, std::string_view tag) {
