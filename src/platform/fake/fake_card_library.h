@@ -1,7 +1,7 @@
 // An in-memory card reader behind a LibraryLoader: what CardLibrary loads in tests instead of the
 // vendor's library. The loader hands out real function pointers (the entry points are plain
 // functions, as a shared library's are) that act on the one FakeCardReader the loader serves.
-// Faults come from the reader's CardFaults (see fake_card_faults.h), including entry points the
+// Faults come from the reader's CardFaults (see tools/card-sim/card_faults.h), including entry points the
 // "library" does not export. One loaded library at a time: the entry points act on the reader
 // of the library loaded last.
 #ifndef QX_PLATFORM_FAKE_FAKE_CARD_LIBRARY_H_
@@ -12,11 +12,13 @@
 #include <vector>
 
 #include "platform/dynamic_library.h"
-#include "platform/fake/fake_card_reader.h"
+#include "card-sim/simulated_card_reader.h"
 
 namespace qx::platform::fake {
 
-class FakeCardReader final : public CardReaderCore {
+using CardItems = qxic::CardItems;
+
+class FakeCardReader final : public qxic::SimulatedCardReader {
  public:
   // The card in the reader; tests change it freely, also between two calls of a run.
   CardItems& card() { return card_; }

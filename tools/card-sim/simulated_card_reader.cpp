@@ -1,12 +1,12 @@
-#include "platform/fake/fake_card_reader.h"
+#include "card-sim/simulated_card_reader.h"
 
 #include <algorithm>
 #include <cstring>
 #include <utility>
 
-namespace qx::platform::fake {
+namespace qxic {
 
-std::string CardReaderCore::EscapeArgument(std::string_view text) {
+std::string SimulatedCardReader::EscapeArgument(std::string_view text) {
   std::string out;
   for (char c : text) {
     switch (c) {
@@ -26,12 +26,12 @@ std::string CardReaderCore::EscapeArgument(std::string_view text) {
   return out;
 }
 
-int CardReaderCore::Fail(std::string text) {
+int SimulatedCardReader::Fail(std::string text) {
   last_error_ = std::move(text);
   return -1;
 }
 
-std::optional<int> CardReaderCore::Injected(std::string_view entry, std::string_view item) {
+std::optional<int> SimulatedCardReader::Injected(std::string_view entry, std::string_view item) {
   std::optional<int> forced = faults_.Check(entry, item);
   if (forced && *forced < 0) {
     std::string text = std::string(entry) + " failed (injected fault)";
@@ -43,13 +43,13 @@ std::optional<int> CardReaderCore::Injected(std::string_view entry, std::string_
   return forced;
 }
 
-int CardReaderCore::Record(std::string line, int result) {
+int SimulatedCardReader::Record(std::string line, int result) {
   line += "=" + std::to_string(result);
   Journal(line);
   return result;
 }
 
-int CardReaderCore::Reset() {
+int SimulatedCardReader::Reset() {
   int result = 0;
   if (std::optional<int> forced = Injected("ICReset", "")) {
     result = *forced;
@@ -60,7 +60,7 @@ int CardReaderCore::Reset() {
   return Record("ICReset()", result);
 }
 
-int CardReaderCore::Start(int port) {
+int SimulatedCardReader::Start(int port) {
   int result = 0;
   if (std::optional<int> forced = Injected("ICStart", "")) {
     result = *forced;
@@ -77,7 +77,7 @@ int CardReaderCore::Start(int port) {
   return Record("ICStart(" + std::to_string(port) + ")", result);
 }
 
-int CardReaderCore::Get(const char* name, char* value) {
+int SimulatedCardReader::Get(const char* name, char* value) {
   const std::string item = name != nullptr ? name : "";
   int result = 0;
   if (std::optional<int> forced = Injected("ICGet", item)) {
@@ -92,7 +92,7 @@ int CardReaderCore::Get(const char* name, char* value) {
   return Record("ICGet(" + EscapeArgument(item) + ")", result);
 }
 
-int CardReaderCore::Put(const char* name, const char* value) {
+int SimulatedCardReader::Put(const char* name, const char* value) {
   const std::string item = name != nullptr ? name : "";
   const std::string text = value != nullptr ? value : "";
   int result = 0;
@@ -110,7 +110,7 @@ int CardReaderCore::Put(const char* name, const char* value) {
   return Record("ICPut(" + EscapeArgument(item) + "," + EscapeArgument(text) + ")", result);
 }
 
-int CardReaderCore::Execute(int port) {
+int SimulatedCardReader::Execute(int port) {
   int result = 0;
   if (std::optional<int> forced = Injected("ICExecute", "")) {
     result = *forced;
@@ -139,9 +139,9 @@ int CardReaderCore::Execute(int port) {
   return Record("ICExecute(" + std::to_string(port) + ")", result);
 }
 
-int CardReaderCore::GeterrMsg(char* text) {
+int SimulatedCardReader::GeterrMsg(char* text) {
   faults_.WriteErrorText(last_error_, text);
   return Record("ICGeterrMsg()", 0);
 }
 
-}  // namespace qx::platform::fake
+}  // namespace qxic

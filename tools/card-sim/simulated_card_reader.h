@@ -19,28 +19,28 @@
 // Journal lines: "ICReset()=0", "ICStart(1)=0", "ICGet(card_no)=0", "ICPut(name,value)=0",
 // "ICExecute(1)=-1", "ICGeterrMsg()=0"; in arguments '\\', ',', ')' and line breaks are escaped
 // with a backslash ("\\\\", "\\,", "\\)", "\\n").
-#ifndef QX_PLATFORM_FAKE_FAKE_CARD_READER_H_
-#define QX_PLATFORM_FAKE_FAKE_CARD_READER_H_
+#ifndef QX_TOOLS_CARD_SIM_SIMULATED_CARD_READER_H_
+#define QX_TOOLS_CARD_SIM_SIMULATED_CARD_READER_H_
 
 #include <map>
 #include <optional>
 #include <string>
 #include <string_view>
 
-#include "platform/fake/fake_card_faults.h"
+#include "card-sim/card_faults.h"
 
-namespace qx::platform::fake {
+namespace qxic {
 
 using CardItems = std::map<std::string, std::string>;
 
-class CardReaderCore {
+class SimulatedCardReader {
  public:
   static constexpr std::size_t kMaxValueLength = 99;
 
-  CardReaderCore() = default;
-  CardReaderCore(const CardReaderCore&) = delete;
-  CardReaderCore& operator=(const CardReaderCore&) = delete;
-  virtual ~CardReaderCore() = default;
+  SimulatedCardReader() = default;
+  SimulatedCardReader(const SimulatedCardReader&) = delete;
+  SimulatedCardReader& operator=(const SimulatedCardReader&) = delete;
+  virtual ~SimulatedCardReader() = default;
 
   int Reset();
   int Start(int port);
@@ -78,6 +78,6 @@ class CardReaderCore {
   std::string last_error_;
 };
 
-}  // namespace qx::platform::fake
+}  // namespace qxic
 
-#endif  // QX_PLATFORM_FAKE_FAKE_CARD_READER_H_
+#endif  // QX_TOOLS_CARD_SIM_SIMULATED_CARD_READER_H_
