@@ -9,7 +9,7 @@
 #include <vector>
 
 #include "message_test_util.h"
-#include "platform/posix/default_parts.h"
+#include "platform/env.h"
 #include "support/gbk.h"
 
 namespace qx::message {
@@ -26,7 +26,7 @@ Rows Snapshot(const RowStore& store) {
   return rows;
 }
 
-platform::XmlFactory& Dom() { return platform::posix::DefaultXmlFactory(); }
+platform::XmlFactory& Dom() { return *platform::DefaultEnv().xml; }
 
 // The reply as the center sends it: GBK, CRLF, indented, a declaration naming GBK.
 TEST(UnpackRecordSetTest, ReplyFromDataFile) {
