@@ -9,7 +9,7 @@
 #include <string>
 
 #include "platform/env.h"
-#include "platform/fake/fake_card_library.h"
+#include "platform/fake/fake_card_reader.h"
 #include "platform/fake/fake_prompts.h"
 #include "support/gbk.h"
 

@@ -7,7 +7,7 @@
 #include <string>
 
 #include "card/card_library.h"
-#include "platform/fake/fake_card_library.h"
+#include "platform/fake/fake_card_reader.h"
 #include "support/gbk.h"
 
 namespace qx::card {

@@ -15,7 +15,7 @@
 #include "card/card_run.h"
 #include "platform/dynamic_library.h"
 #include "platform/env.h"
-#include "platform/fake/fake_card_library.h"
+#include "platform/fake/fake_card_reader.h"
 #include "platform/fake/fake_prompts.h"
 #include "platform/xml_document.h"
 #include "support/card_sim.h"

@@ -15,7 +15,7 @@
 #include "interface/insurance_interface.h"
 #include "message/reply_reader.h"
 #include "platform/env.h"
-#include "platform/fake/fake_card_library.h"
+#include "platform/fake/fake_card_reader.h"
 #include "platform/fake/fake_file_system.h"
 #include "platform/fake/fake_prompts.h"
 #include "platform/xml_document.h"

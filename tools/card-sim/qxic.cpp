@@ -33,8 +33,8 @@
 #include <sstream>
 #include <string>
 
-#include "platform/dynamic_library.h"
 #include "card-sim/simulated_card_reader.h"
+#include "platform/dynamic_library.h"
 
 #ifdef _WIN32
 #define QXIC_EXPORT extern "C"  // exported by name through qxic.def

@@ -1,4 +1,4 @@
-#include "platform/fake/fake_card_library.h"
+#include "platform/fake/fake_card_reader.h"
 
 #include <cstring>
 

@@ -1,18 +1,18 @@
 // An in-memory card reader behind a LibraryLoader: what CardLibrary loads in tests instead of the
 // vendor's library. The loader hands out real function pointers (the entry points are plain
 // functions, as a shared library's are) that act on the one FakeCardReader the loader serves.
-// Faults come from the reader's CardFaults (see tools/card-sim/card_faults.h), including entry points the
-// "library" does not export. One loaded library at a time: the entry points act on the reader
-// of the library loaded last.
-#ifndef QX_PLATFORM_FAKE_FAKE_CARD_LIBRARY_H_
-#define QX_PLATFORM_FAKE_FAKE_CARD_LIBRARY_H_
+// Faults come from the reader's CardFaults (see tools/card-sim/card_faults.h), including entry
+// points the "library" does not export. One loaded library at a time: the entry points act on the
+// reader of the library loaded last.
+#ifndef QX_PLATFORM_FAKE_FAKE_CARD_READER_H_
+#define QX_PLATFORM_FAKE_FAKE_CARD_READER_H_
 
 #include <memory>
 #include <string>
 #include <vector>
 
-#include "platform/dynamic_library.h"
 #include "card-sim/simulated_card_reader.h"
+#include "platform/dynamic_library.h"
 
 namespace qx::platform::fake {
 
@@ -69,4 +69,4 @@ class FakeLibraryLoader final : public LibraryLoader {
 
 }  // namespace qx::platform::fake
 
-#endif  // QX_PLATFORM_FAKE_FAKE_CARD_LIBRARY_H_
+#endif  // QX_PLATFORM_FAKE_FAKE_CARD_READER_H_
