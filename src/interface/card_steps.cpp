@@ -1,18 +1,18 @@
 // The card step of a business call: when the center's reply asks for card work ("readic" or
-// "writeic" blocks), one card run through a fresh CardLibrary, whose outcome becomes the
-// interface object's status and message, and whose read values replace the reply's text.
+// "writeic" blocks), one card run (card/card_dispatch.h), whose outcome becomes the interface
+// object's status and message, and whose read values replace the reply's text.
 #include <string>
+#include <string_view>
 
 #include "base/status_codes.h"
-#include "card/card_library.h"
+#include "card/card_dispatch.h"
 #include "interface/insurance_interface.h"
 #include "message/reply.h"
 
 namespace qx {
 
 int32_t InsuranceInterface::RunCardSteps(message::Reply& reply) {
-  // A "verifyic" alone is no card work: it lives inside "readic". A failing DOM counts no block
-  // (status -106, and the call goes on).
+  // A failing DOM counts no block (status -106, and the call goes on).
   const auto count = [this, &reply](std::string_view tag) {
     const int32_t found = reply.CountElements(tag);
     if (found < 0) {
@@ -20,27 +20,19 @@ int32_t InsuranceInterface::RunCardSteps(message::Reply& reply) {
     }
     return found;
   };
-  if (count("writeic") < 1 && count("readic") < 1) {
+  if (!card::AsksForCardWork(count)) {
     return 0;
   }
-  int32_t result = 0;
-  std::string card_xml;
-  {
-    // The card library is loaded for this run only and unloaded at the end of this block.
-    card::CardLibrary card(*env_.libraries, *env_.prompts, *env_.xml, card_library_name(),
-                           card_port());
-    result = card.Run(reply.text());
-    if (result < 0) {
-      // The card's own words, not this object's table.
-      SetStatusWithMessage(result, card.message());
-      return result;
-    }
-    card_xml = card.card_xml();
+  card::CardWork work = card::RunCardWork(env_, card_library_name(), card_port(), reply.text());
+  if (work.result < 0) {
+    // The card's own words, not this object's table.
+    SetStatusWithMessage(work.result, work.message);
+    return work.result;
   }
-  if (!card_xml.empty()) {
-    reply.Replace(std::move(card_xml));  // parsed afresh when read
+  if (!work.card_xml.empty()) {
+    reply.Replace(std::move(work.card_xml));  // parsed afresh when read
   }
-  return result;
+  return work.result;
 }
 
 }  // namespace qx

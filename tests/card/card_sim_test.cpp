@@ -8,9 +8,7 @@
 
 #include "card/card_library.h"
 #include "platform/dynamic_library.h"
-#include "platform/fake/fake_prompts.h"
 #include "platform/posix/default_parts.h"
-#include "platform/xml_document.h"
 #include "support/card_sim.h"
 #include "support/gbk.h"
 
@@ -18,13 +16,6 @@ namespace qx::card {
 namespace {
 
 using Lines = std::vector<std::string>;
-
-class NoXmlFactory final : public platform::XmlFactory {
- public:
-  std::unique_ptr<platform::XmlDocument> NewDocument() override {
-    throw platform::DomError("no XML in the wrapper tests");
-  }
-};
 
 class CardSimTest : public ::testing::Test {
  protected:
@@ -40,8 +31,8 @@ class CardSimTest : public ::testing::Test {
   }
 
   CardLibrary Open(const std::string& variant = "qxic", int32_t port = 1) {
-    return CardLibrary(platform::posix::DefaultLibraryLoader(), prompts_, xml_,
-                       test::CardSimLibrary(variant), port);
+    return CardLibrary(platform::posix::DefaultLibraryLoader(), test::CardSimLibrary(variant),
+                       port);
   }
 
   const std::string kCard =
@@ -55,8 +46,6 @@ class CardSimTest : public ::testing::Test {
   test::ScopedEnvVar faults_env_;
   test::ScopedEnvVar faults_file_env_;
   test::ScopedEnvVar port_env_;
-  platform::fake::FakePrompts prompts_;
-  NoXmlFactory xml_;
 };
 
 TEST_F(CardSimTest, ReadsStagesAndCommitsInOnePiece) {

@@ -10,7 +10,7 @@
 #include <string>
 #include <string_view>
 
-#include "platform/posix/default_parts.h"
+#include "platform/env.h"
 #include "platform/xml_document.h"
 #include "support/gbk.h"
 
@@ -19,7 +19,7 @@ namespace {
 
 // What the DOM itself finds, without the search in front of it.
 int32_t CountElements(const std::string& text, std::string_view tag) {
-  std::unique_ptr<platform::XmlDocument> doc = platform::posix::DefaultXmlFactory().NewDocument();
+  std::unique_ptr<platform::XmlDocument> doc = platform::DefaultEnv().xml->NewDocument();
   doc->LoadXml(text);
   return static_cast<int32_t>(doc->ElementsByTagName(tag).size());
 }

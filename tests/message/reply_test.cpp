@@ -10,7 +10,7 @@
 
 #include "base/status_codes.h"
 #include "message_test_util.h"
-#include "platform/posix/default_parts.h"
+#include "platform/env.h"
 #include "support/gbk.h"
 
 namespace qx::message {
@@ -27,7 +27,7 @@ Rows Snapshot(const RowStore& store) {
   return rows;
 }
 
-platform::XmlFactory& Dom() { return platform::posix::DefaultXmlFactory(); }
+platform::XmlFactory& Dom() { return *platform::DefaultEnv().xml; }
 
 constexpr int32_t kUnpacked = status::kOk;
 constexpr int32_t kNoRecordSet = status::kNoSuchRecordSet;

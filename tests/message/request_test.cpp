@@ -11,13 +11,13 @@
 #include "base/status_codes.h"
 #include "message/reply.h"
 #include "message_test_util.h"
-#include "platform/posix/default_parts.h"
+#include "platform/env.h"
 #include "support/gbk.h"
 
 namespace qx::message {
 namespace {
 
-platform::XmlFactory& Dom() { return platform::posix::DefaultXmlFactory(); }
+platform::XmlFactory& Dom() { return *platform::DefaultEnv().xml; }
 
 const UserInfo kUser{"3301", "A0017", test::Gbk(u8"王小明")};
 

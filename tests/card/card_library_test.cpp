@@ -7,9 +7,7 @@
 #include <string>
 
 #include "card/card_library.h"
-#include "platform/fake/fake_card_library.h"
-#include "platform/fake/fake_prompts.h"
-#include "platform/xml_document.h"
+#include "platform/fake/fake_card_reader.h"
 #include "support/gbk.h"
 
 namespace qx::card {
@@ -17,19 +15,10 @@ namespace {
 
 using platform::fake::FakeCardReader;
 using platform::fake::FakeLibraryLoader;
-using platform::fake::FakePrompts;
 
-// The wrappers never touch XML.
-class NoXmlFactory final : public platform::XmlFactory {
- public:
-  std::unique_ptr<platform::XmlDocument> NewDocument() override {
-    throw platform::DomError("no XML in the wrapper tests");
-  }
-};
-
-class CardWrappersTest : public ::testing::Test {
+class CardLibraryTest : public ::testing::Test {
  protected:
-  CardWrappersTest() : loader_(reader_) {
+  CardLibraryTest() : loader_(reader_) {
     reader_.card() = {{"card_no", "A100"}, {"name", test::Gbk(u8"张三")}};
   }
 
@@ -39,13 +28,11 @@ class CardWrappersTest : public ::testing::Test {
   }
 
   CardLibrary Open(int32_t port = 1) {
-    return CardLibrary(loader_, prompts_, xml_, platform::kCardLibraryName, port);
+    return CardLibrary(loader_, platform::kCardLibraryName, port);
   }
 
   FakeCardReader reader_;
   FakeLibraryLoader loader_;
-  FakePrompts prompts_;
-  NoXmlFactory xml_;
 };
 
 struct WrapperCase {
@@ -65,7 +52,7 @@ int32_t StartThen(CardLibrary& card, const std::function<int32_t(CardLibrary&)>&
   return call(card);
 }
 
-TEST_F(CardWrappersTest, ResultTableOfEveryWrapper) {
+TEST_F(CardLibraryTest, ResultTableOfEveryWrapper) {
   const auto reset = [](CardLibrary& c) { return c.Reset(); };
   const auto start = [](CardLibrary& c) { return c.Start(); };
   const auto get = [](CardLibrary& c) {
@@ -129,7 +116,7 @@ TEST_F(CardWrappersTest, ResultTableOfEveryWrapper) {
   EXPECT_EQ(loader_.loaded(), 0);
 }
 
-TEST_F(CardWrappersTest, GetHandsBackTheCardValue) {
+TEST_F(CardLibraryTest, GetHandsBackTheCardValue) {
   CardLibrary card = Open();
   ASSERT_EQ(card.Start(), 0);
   std::string value = "stale";
@@ -141,7 +128,7 @@ TEST_F(CardWrappersTest, GetHandsBackTheCardValue) {
             test::Gbk(u8"执行底层IC卡函数(get)出错：") + "no item no_such_item on the card");
 }
 
-TEST_F(CardWrappersTest, ASuccessfulCallWipesOutAnEarlierFailure) {
+TEST_F(CardLibraryTest, ASuccessfulCallWipesOutAnEarlierFailure) {
   Faults("ICReset=fail");
   CardLibrary card = Open();
   EXPECT_EQ(card.Reset(), -304);
@@ -150,7 +137,7 @@ TEST_F(CardWrappersTest, ASuccessfulCallWipesOutAnEarlierFailure) {
   EXPECT_EQ(card.message(), kOk);
 }
 
-TEST_F(CardWrappersTest, PortGoesToStartAndExecute) {
+TEST_F(CardLibraryTest, PortGoesToStartAndExecute) {
   reader_.set_reader_port(3);
   CardLibrary card = Open(3);
   EXPECT_EQ(card.Start(), 0);
@@ -165,7 +152,7 @@ TEST_F(CardWrappersTest, PortGoesToStartAndExecute) {
   EXPECT_EQ(wrong.message(), test::Gbk(u8"启动IC卡操作时出错：") + "no card reader on port 2");
 }
 
-TEST_F(CardWrappersTest, AbsentLibraryMeansEveryEntryPointIsMissing) {
+TEST_F(CardLibraryTest, AbsentLibraryMeansEveryEntryPointIsMissing) {
   loader_.set_library_present(false);
   CardLibrary card = Open();
   std::string value;
@@ -181,13 +168,13 @@ TEST_F(CardWrappersTest, AbsentLibraryMeansEveryEntryPointIsMissing) {
   EXPECT_TRUE(reader_.journal().empty());
 }
 
-TEST_F(CardWrappersTest, OtherLibraryNameIsNotLoaded) {
-  CardLibrary card(loader_, prompts_, xml_, "libother.so", 1);
+TEST_F(CardLibraryTest, OtherLibraryNameIsNotLoaded) {
+  CardLibrary card(loader_, "libother.so", 1);
   EXPECT_EQ(card.Start(), -200);
   EXPECT_EQ(loader_.loads(), 0);
 }
 
-TEST_F(CardWrappersTest, SetStatusTable) {
+TEST_F(CardLibraryTest, SetStatusTable) {
   Faults("ICPut=fail");
   CardLibrary card = Open();
   card.Start();
@@ -225,7 +212,7 @@ TEST_F(CardWrappersTest, SetStatusTable) {
   }
 }
 
-TEST_F(CardWrappersTest, SetStatusWithLibraryTextButNoErrMsgGives211) {
+TEST_F(CardLibraryTest, SetStatusWithLibraryTextButNoErrMsgGives211) {
   Faults("ICGeterrMsg=missing");
   CardLibrary card = Open();
   card.SetStatus(-207);
@@ -241,7 +228,7 @@ std::string Filler(std::size_t bytes) {
   return out;
 }
 
-TEST_F(CardWrappersTest, LongAndUnterminatedErrorTextsAreCutOnAWholeCharacter) {
+TEST_F(CardLibraryTest, LongAndUnterminatedErrorTextsAreCutOnAWholeCharacter) {
   const std::string get_prefix = test::Gbk(u8"执行底层IC卡函数(get)出错：");  // 27 bytes
   const std::string start_prefix = test::Gbk(u8"启动IC卡操作时出错：");       // 20 bytes
   ASSERT_EQ(get_prefix.size(), 27u);
@@ -265,7 +252,7 @@ TEST_F(CardWrappersTest, LongAndUnterminatedErrorTextsAreCutOnAWholeCharacter) {
   }
 }
 
-TEST_F(CardWrappersTest, ValueWithoutTerminatingZeroIsTakenUpTo99Bytes) {
+TEST_F(CardLibraryTest, ValueWithoutTerminatingZeroIsTakenUpTo99Bytes) {
   Faults("ICGet=unterminated");
   CardLibrary card = Open();
   ASSERT_EQ(card.Start(), 0);

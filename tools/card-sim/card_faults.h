@@ -13,8 +13,8 @@
 // ignored. Every rule whose target matches a call counts that call, also when an earlier rule
 // already decided it; the first rule that fires decides. Used by the in-process double and by
 // the simulated card reader library alike, so both honour the same rules. Standard C++ only.
-#ifndef QX_PLATFORM_FAKE_FAKE_CARD_FAULTS_H_
-#define QX_PLATFORM_FAKE_FAKE_CARD_FAULTS_H_
+#ifndef QX_TOOLS_CARD_SIM_CARD_FAULTS_H_
+#define QX_TOOLS_CARD_SIM_CARD_FAULTS_H_
 
 #include <cstddef>
 #include <optional>
@@ -22,7 +22,7 @@
 #include <string_view>
 #include <vector>
 
-namespace qx::platform::fake {
+namespace qxic {
 
 class CardFaults {
  public:
@@ -71,6 +71,6 @@ class CardFaults {
   bool unterminated_values_ = false;
 };
 
-}  // namespace qx::platform::fake
+}  // namespace qxic
 
-#endif  // QX_PLATFORM_FAKE_FAKE_CARD_FAULTS_H_
+#endif  // QX_TOOLS_CARD_SIM_CARD_FAULTS_H_

@@ -1,13 +1,14 @@
-// The POSIX DOM keeps the Windows component's defaults: which nodes exist, their names and
-// values, how text is joined, what does not parse, and that depth costs no stack.
+// The platform's DOM (DefaultEnv: libxml2 on POSIX, MSXML on Windows) keeps the Windows component's
+// defaults: which nodes exist, their names and values, how text is joined, what does not parse, and
+// that depth costs no stack.
 #include <gtest/gtest.h>
 
 #include <memory>
 #include <string>
 #include <vector>
 
-#include "message_test_util.h"
-#include "platform/posix/default_parts.h"
+#include "message/message_test_util.h"
+#include "platform/env.h"
 #include "platform/xml_document.h"
 #include "support/gbk.h"
 
@@ -16,7 +17,7 @@ namespace {
 
 class XmlDocumentTest : public ::testing::Test {
  protected:
-  std::unique_ptr<XmlDocument> doc_ = posix::DefaultXmlFactory().NewDocument();
+  std::unique_ptr<XmlDocument> doc_ = DefaultEnv().xml->NewDocument();
 
   std::vector<std::string> ChildNames(XmlNode node) {
     std::vector<std::string> names;
@@ -133,8 +134,8 @@ TEST(XmlDocumentForReadingTest, ReadsAsTheOrdinaryDocument) {
                 u8"<spaces>   </spaces></row1>\r\n\t\t<row2/>\r\n\t</user_info>\r\n</Program>"),
   };
   for (const std::string& text : texts) {
-    std::unique_ptr<XmlDocument> ordinary = posix::DefaultXmlFactory().NewDocument();
-    std::unique_ptr<XmlDocument> reading = posix::DefaultXmlFactory().NewDocument();
+    std::unique_ptr<XmlDocument> ordinary = DefaultEnv().xml->NewDocument();
+    std::unique_ptr<XmlDocument> reading = DefaultEnv().xml->NewDocument();
     ASSERT_TRUE(ordinary->LoadXml(text)) << text;
     ASSERT_TRUE(reading->LoadXmlForReading(text)) << text;
     EXPECT_EQ(Dump(*reading, reading->DocumentElement()),
@@ -145,7 +146,7 @@ TEST(XmlDocumentForReadingTest, ReadsAsTheOrdinaryDocument) {
           << text << " " << name;
     }
   }
-  std::unique_ptr<XmlDocument> doc = posix::DefaultXmlFactory().NewDocument();
+  std::unique_ptr<XmlDocument> doc = DefaultEnv().xml->NewDocument();
 #if !defined(_WIN32)
   // The compact form is for reading: changes and Xml are refused (the Windows DOM has one form
   // only and allows them), and a later LoadXml makes the document ordinary again.

@@ -1,10 +1,10 @@
-#include "platform/fake/fake_card_faults.h"
+#include "card-sim/card_faults.h"
 
 #include <algorithm>
 #include <charconv>
 #include <cstring>
 
-namespace qx::platform::fake {
+namespace qxic {
 namespace {
 
 constexpr std::size_t kErrorBufferSize = 1024;
@@ -216,4 +216,4 @@ void CardFaults::WriteValue(std::string_view value, char* buffer) const {
   buffer[size] = '\0';
 }
 
-}  // namespace qx::platform::fake
+}  // namespace qxic
