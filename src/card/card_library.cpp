@@ -3,7 +3,8 @@
 #include <cstring>
 #include <vector>
 
-#include "card/card_texts.h"
+#include "base/status_codes.h"
+#include "base/system_texts.h"
 #include "card/card_values.h"
 
 namespace qx::card {
@@ -55,24 +56,24 @@ void CardLibrary::SetMessage(std::string_view head, std::string_view tail) {
 
 void CardLibrary::SetStatus(int32_t code) {
   status_ = code;
-  if (code >= -210 && code <= -205) {
+  if (code >= status::kICResetFailed && code <= status::kICStartFailed) {
     std::string library_text;
     if (FetchErrorText(&library_text) < 0) {
       return;  // status -211 with its own text
     }
     status_ = code;
-    SetMessage(CardStatusText(code), library_text);
+    SetMessage(texts::CardStatusText(code), library_text);
     return;
   }
-  SetMessage(CardStatusText(code), {});
+  SetMessage(texts::CardStatusText(code), {});
 }
 
 int32_t CardLibrary::FetchErrorText(std::string* text) {
   text->clear();
   auto fetch = platform::EntryPointAs<platform::ICGeterrMsgFunction>(FindEntryPoint("ICGeterrMsg"));
   if (fetch == nullptr) {
-    SetStatus(-211);
-    return -211;
+    SetStatus(status::kNoICGeterrMsg);
+    return status::kNoICGeterrMsg;
   }
   WipedBuffer buffer(kErrorBufferRoom);
   fetch(buffer.data());
@@ -87,18 +88,18 @@ void CardLibrary::SetFailure(int32_t failure_code) {
   if (FetchErrorText(&library_text) < 0) {
     return;  // status -211 with its own text
   }
-  SetMessage(CardFailurePrefix(failure_code), library_text);
+  SetMessage(texts::CardFailurePrefix(failure_code), library_text);
 }
 
 int32_t CardLibrary::Reset() {
   auto reset = platform::EntryPointAs<platform::ICResetFunction>(FindEntryPoint("ICReset"));
   if (reset == nullptr) {
-    SetStatus(-204);
-    return -204;
+    SetStatus(status::kNoICReset);
+    return status::kNoICReset;
   }
   SetStatus(0);
   if (reset() < 0) {
-    SetFailure(-304);
+    SetFailure(status::kResetStepFailed);
   }
   return status_;
 }
@@ -106,12 +107,12 @@ int32_t CardLibrary::Reset() {
 int32_t CardLibrary::Start() {
   auto start = platform::EntryPointAs<platform::ICStartFunction>(FindEntryPoint("ICStart"));
   if (start == nullptr) {
-    SetStatus(-200);
+    SetStatus(status::kNoICStart);
     return status_;
   }
   SetStatus(0);
   if (start(port_) < 0) {
-    SetFailure(-300);
+    SetFailure(status::kStartStepFailed);
   }
   return status_;
 }
@@ -120,13 +121,13 @@ int32_t CardLibrary::Get(const std::string& name, std::string* value) {
   value->clear();
   auto get = platform::EntryPointAs<platform::ICGetFunction>(FindEntryPoint("ICGet"));
   if (get == nullptr) {
-    SetStatus(-201);
+    SetStatus(status::kNoICGet);
     return status_;
   }
   SetStatus(0);
   WipedBuffer buffer(kValueBufferRoom);
   if (get(name.c_str(), buffer.data()) < 0) {
-    SetFailure(-301);
+    SetFailure(status::kGetStepFailed);
     return status_;
   }
   // A value ended by its zero within the 100 bytes is taken exactly as the reader wrote it, a
@@ -144,13 +145,13 @@ int32_t CardLibrary::Get(const std::string& name, std::string* value) {
 int32_t CardLibrary::Put(const std::string& name, const std::string& value) {
   auto put = platform::EntryPointAs<platform::ICPutFunction>(FindEntryPoint("ICPut"));
   if (put == nullptr) {
-    SetStatus(-202);
-    return -202;
+    SetStatus(status::kNoICPut);
+    return status::kNoICPut;
   }
   SetStatus(0);
   const int result = put(name.c_str(), value.c_str());
   if (result < 0) {
-    SetFailure(-302);
+    SetFailure(status::kPutStepFailed);
   }
   return result;
 }
@@ -158,13 +159,13 @@ int32_t CardLibrary::Put(const std::string& name, const std::string& value) {
 int32_t CardLibrary::Execute() {
   auto execute = platform::EntryPointAs<platform::ICExecuteFunction>(FindEntryPoint("ICExecute"));
   if (execute == nullptr) {
-    SetStatus(-203);
-    return -203;
+    SetStatus(status::kNoICExecute);
+    return status::kNoICExecute;
   }
   SetStatus(0);
   const int result = execute(port_);
   if (result < 0) {
-    SetFailure(-303);
+    SetFailure(status::kExecuteStepFailed);
   }
   return result;
 }

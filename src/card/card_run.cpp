@@ -3,7 +3,8 @@
 #include <memory>
 #include <vector>
 
-#include "card/card_texts.h"
+#include "base/status_codes.h"
+#include "base/system_texts.h"
 #include "card/card_values.h"
 
 namespace qx::card {
@@ -46,7 +47,7 @@ int32_t CardRun::Run(std::string_view reply) {
     card_xml_.clear();
     card_.Reset();
     if (card_.Start() < 0) {
-      if (prompts_.ShowBox(card_.message(), CardRunFailedCaption(),
+      if (prompts_.ShowBox(card_.message(), texts::kCardRunFailedCaption,
                            platform::BoxButtons::kRetryCancel,
                            platform::BoxIcon::kNone) == platform::BoxAnswer::kRetry) {
         continue;
@@ -68,7 +69,7 @@ bool CardRun::CheckPassword(const std::string& item_name) {
     WipeString(&on_card);
     return false;
   }
-  std::string typed = prompts_.AskPassword(CardPasswordLabel(), 6);
+  std::string typed = prompts_.AskPassword(texts::kCardPasswordLabel, 6);
   const bool same = typed == on_card;
   WipeString(&typed);
   WipeString(&on_card);
@@ -94,8 +95,8 @@ int32_t CardRun::ReadStep(std::string_view reply) {
         continue;  // an empty "verifyic" asks for no password
       }
       if (!CheckPassword(doc->Text(children.front()))) {
-        card_.SetStatus(kPasswordFailed);
-        return kPasswordFailed;
+        card_.SetStatus(status::kPasswordFailed);
+        return status::kPasswordFailed;
       }
       break;
     }
@@ -123,8 +124,8 @@ int32_t CardRun::ReadStep(std::string_view reply) {
     // The reply could not be worked on: report it, so that neither a reply without the card's
     // values nor a write that never happened passes for success.
     card_xml_.clear();
-    card_.SetStatus(kDomFailed);
-    return kDomFailed;
+    card_.SetStatus(status::kUnpackFailed);
+    return status::kUnpackFailed;
   }
 }
 
@@ -165,7 +166,7 @@ int32_t CardRun::WriteOnce(std::string_view reply, bool* retry) {
         continue;
       }
       if (name == "card_no") {
-        if (prompts_.ShowBox(CardNumberDiffersText(), CardNumberDiffersCaption(),
+        if (prompts_.ShowBox(texts::kCardNumberDiffersText, texts::kCardNumberDiffersCaption,
                              platform::BoxButtons::kRetryCancel,
                              platform::BoxIcon::kNone) == platform::BoxAnswer::kRetry) {
           card_.Reset();
@@ -173,12 +174,12 @@ int32_t CardRun::WriteOnce(std::string_view reply, bool* retry) {
           *retry = true;
           return card_.status();
         }
-        card_.SetStatus(kCardNumberDiffers);
-        return kCardNumberDiffers;
+        card_.SetStatus(status::kCardNumberDiffers);
+        return status::kCardNumberDiffers;
       }
       if (name == "last_balance" && ReadBalance(on_card) != BalanceReading::kZeroOrMore) {
-        card_.SetStatus(kBalanceRefused);
-        return kBalanceRefused;
+        card_.SetStatus(status::kBalanceRefused);
+        return status::kBalanceRefused;
       }
       if (name == "issuer_code" || name == "indi_id") {
         continue;
@@ -186,7 +187,7 @@ int32_t CardRun::WriteOnce(std::string_view reply, bool* retry) {
       const int32_t put = card_.Put(name, wanted);
       if (put != 0) {
         if (put > 0) {
-          card_.SetStatus(kPutRefused);
+          card_.SetStatus(status::kICPutFailed);
         }
         return card_.status();
       }
@@ -194,8 +195,8 @@ int32_t CardRun::WriteOnce(std::string_view reply, bool* retry) {
     card_.Execute();
     return 1;
   } catch (const platform::DomError&) {
-    card_.SetStatus(kDomFailed);
-    return kDomFailed;
+    card_.SetStatus(status::kUnpackFailed);
+    return status::kUnpackFailed;
   }
 }
 

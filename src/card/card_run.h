@@ -20,15 +20,6 @@ namespace qx::card {
 
 class CardRun {
  public:
-  // Codes the card run raises beyond the binding's table (their message is "系统处理出错！").
-  static constexpr int32_t kCardNumberDiffers = -320;  // user cancelled after a card swap
-  static constexpr int32_t kBalanceRefused = -321;     // overdrawn, or not a number
-  // ICPut answered a positive value other than 0: the value was not staged. Reported as the
-  // table's "IC卡函数(ICPut)执行出错！" followed by the library's error text.
-  static constexpr int32_t kPutRefused = -207;
-  static constexpr int32_t kPasswordFailed = -401;
-  static constexpr int32_t kDomFailed = -106;
-
   // card does the calls and holds the outcome; prompts shows the boxes and the password entry;
   // xml parses the reply. All three outlive the run.
   CardRun(CardLibrary& card, platform::Prompts& prompts, platform::XmlFactory& xml)
