@@ -38,7 +38,7 @@ class WipedBuffer {
 
 CardLibrary::CardLibrary(platform::LibraryLoader& loader, const std::string& library_name,
                          int32_t port)
-    : port_(port), library_(loader.Load(library_name)) {}
+    : port_(port), loaded_(loader.Load(library_name, &library_)) {}
 
 CardLibrary::~CardLibrary() = default;
 

@@ -24,8 +24,8 @@ class CardLibrary {
   static constexpr std::size_t kErrorBufferSize = 1024;   // ICGeterrMsg
   static constexpr std::size_t kMaxMessageLength = 1023;  // message(), bytes
 
-  // Loads library_name with loader (a failed load is not reported here: every entry point is
-  // then missing).
+  // Loads library_name with loader. A failed load is not reported to the clerk or the host:
+  // every entry point is then missing; loaded() keeps the loader's words.
   CardLibrary(platform::LibraryLoader& loader, const std::string& library_name, int32_t port);
   CardLibrary(const CardLibrary&) = delete;
   CardLibrary& operator=(const CardLibrary&) = delete;
@@ -54,6 +54,7 @@ class CardLibrary {
   int32_t status() const { return status_; }
   const std::string& message() const { return message_; }
   int32_t port() const { return port_; }
+  const Status& loaded() const { return loaded_; }
 
  private:
   void* FindEntryPoint(const char* name);
@@ -66,6 +67,7 @@ class CardLibrary {
   int32_t port_;
   int32_t status_ = 0;
   std::unique_ptr<platform::DynamicLibrary> library_;
+  Status loaded_;  // the loader's outcome, with its own words
 };
 
 }  // namespace qx::card

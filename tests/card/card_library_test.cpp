@@ -164,6 +164,7 @@ TEST_F(CardLibraryTest, AbsentLibraryMeansEveryEntryPointIsMissing) {
   std::string text;
   EXPECT_EQ(card.FetchErrorText(&text), -211);
   EXPECT_EQ(card.message(), kNoErrMsg);
+  EXPECT_EQ(card.loaded().kind(), Status::Kind::kNotFound);  // the loader said why, to us alone
   EXPECT_EQ(loader_.loads(), 0);
   EXPECT_TRUE(reader_.journal().empty());
 }

@@ -147,15 +147,20 @@ TEST_F(CardSimTest, VariantsLackingAnEntryPoint) {
 }
 
 TEST_F(CardSimTest, ExportsTheVendorsEntryPoints) {
-  std::unique_ptr<platform::DynamicLibrary> library =
-      platform::posix::DefaultLibraryLoader().Load(test::CardSimLibrary());
+  platform::LibraryLoader& loader = platform::posix::DefaultLibraryLoader();
+  std::unique_ptr<platform::DynamicLibrary> library;
+  ASSERT_TRUE(loader.Load(test::CardSimLibrary(), &library).ok());
   ASSERT_NE(library, nullptr);
   for (const char* name : {"ICReset", "ICStart", "ICGet", "ICPut", "ICExecute", "ICGeterrMsg",
                            "ICGetjymx", "ICAPPUnblock", "ICAPPBlock"}) {
     EXPECT_NE(library->FindEntryPoint(name), nullptr) << name;
   }
   EXPECT_EQ(library->FindEntryPoint("ICNothing"), nullptr);
-  EXPECT_EQ(platform::posix::DefaultLibraryLoader().Load(""), nullptr);
+  std::unique_ptr<platform::DynamicLibrary> none;
+  EXPECT_EQ(loader.Load("", &none).kind(), Status::Kind::kNotFound);
+  EXPECT_EQ(none, nullptr);
+  const Status missing = loader.Load("libqx-no-such-library.so", &none);
+  EXPECT_NE(missing.words().find("libqx-no-such-library.so"), std::string::npos);  // dlerror's
 }
 
 }  // namespace

@@ -11,8 +11,16 @@
 namespace qx::platform {
 namespace {
 
+std::unique_ptr<DynamicLibrary> Load(const std::string& name, Status* outcome = nullptr) {
+  std::unique_ptr<DynamicLibrary> library;
+  Status loaded = win32::DefaultLibraryLoader().Load(name, &library);
+  EXPECT_EQ(loaded.ok(), library != nullptr) << name;
+  if (outcome != nullptr) *outcome = loaded;
+  return library;
+}
+
 TEST(Win32LibraryLoader, FindsEntryPointsByExactName) {
-  std::unique_ptr<DynamicLibrary> kernel = win32::DefaultLibraryLoader().Load("kernel32.dll");
+  std::unique_ptr<DynamicLibrary> kernel = Load("kernel32.dll");
   ASSERT_NE(kernel, nullptr);
   EXPECT_EQ(
       kernel->FindEntryPoint("GetTickCount"),
@@ -22,8 +30,11 @@ TEST(Win32LibraryLoader, FindsEntryPointsByExactName) {
 }
 
 TEST(Win32LibraryLoader, AbsentOrEmptyNameGivesNothing) {
-  EXPECT_EQ(win32::DefaultLibraryLoader().Load("qx-no-such-library.dll"), nullptr);
-  EXPECT_EQ(win32::DefaultLibraryLoader().Load(""), nullptr);
+  Status missing;
+  EXPECT_EQ(Load("qx-no-such-library.dll", &missing), nullptr);
+  EXPECT_EQ(missing.kind(), Status::Kind::kNotFound);
+  EXPECT_NE(missing.words().find("qx-no-such-library.dll: "), std::string::npos);  // and why
+  EXPECT_EQ(Load(""), nullptr);
 }
 
 TEST(Win32LibraryLoader, UnloadsWhenTheLibraryGoes) {
@@ -33,7 +44,7 @@ TEST(Win32LibraryLoader, UnloadsWhenTheLibraryGoes) {
     GTEST_SKIP() << name << " is already loaded by this process";
   }
   {
-    std::unique_ptr<DynamicLibrary> library = win32::DefaultLibraryLoader().Load(name);
+    std::unique_ptr<DynamicLibrary> library = Load(name);
     ASSERT_NE(library, nullptr);
     EXPECT_NE(GetModuleHandleA(name), nullptr);
   }

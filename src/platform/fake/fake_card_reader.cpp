@@ -61,11 +61,14 @@ class FakeDynamicLibrary final : public DynamicLibrary {
   FakeLibraryLoader& loader_;
 };
 
-std::unique_ptr<DynamicLibrary> FakeLibraryLoader::Load(const std::string& file_name) {
+Status FakeLibraryLoader::Load(const std::string& file_name,
+                               std::unique_ptr<DynamicLibrary>* library) {
+  library->reset();
   if (!library_present_ || file_name != library_name_) {
-    return nullptr;
+    return Status::NotFound(file_name + ": cannot open shared object file");
   }
-  return std::make_unique<FakeDynamicLibrary>(*this);
+  *library = std::make_unique<FakeDynamicLibrary>(*this);
+  return Status::Ok();
 }
 
 std::optional<CardItems> FakeCardReader::ReadCard() {

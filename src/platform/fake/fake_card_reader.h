@@ -49,7 +49,7 @@ class FakeLibraryLoader final : public LibraryLoader {
       : reader_(reader), library_name_(std::move(library_name)) {}
 
   // Null for any other name than the library's, and when the library is absent.
-  std::unique_ptr<DynamicLibrary> Load(const std::string& file_name) override;
+  Status Load(const std::string& file_name, std::unique_ptr<DynamicLibrary>* library) override;
 
   void set_library_present(bool present) { library_present_ = present; }
   int loads() const { return loads_; }
