@@ -75,10 +75,11 @@ int32_t InsuranceInterface::BusinessHandle(const char* request, char* reply) {
     // The names the call looks for are searched in each piece as it arrives, while its bytes
     // are still in the cache.
     message::ElementNamesScan names(kReplyNames);
-    if (connection_.Exchange(
-            servlet_, assembled, output_,
-            [&names](std::string_view text, std::size_t from) { names.Feed(text, from); }) < 0) {
-      SetStatus(status::kTransferFailed);
+    const Status sent = connection_.Exchange(
+        servlet_, assembled, output_,
+        [&names](std::string_view text, std::size_t from) { names.Feed(text, from); });
+    if (!sent.ok()) {
+      SetStatus(status::kTransferFailed, sent.words());
       BuildResultXml(reply);
       return status::kTransferFailed;
     }
