@@ -100,7 +100,10 @@ std::optional<UrlParts> UrlParts::Split(std::string_view url) {
                                                 : Scheme::kOther;
   parts.host = std::string(host);
   tail = tail.substr(0, tail.find('#'));
-  parts.path = tail.empty() || tail.front() != '/' ? "/" + std::string(tail) : std::string(tail);
+  if (tail.empty() || tail.front() != '/') {
+    parts.path = '/';
+  }
+  parts.path.append(tail);
   return parts;
 }
 
