@@ -100,7 +100,7 @@ int32_t InsuranceInterface::InitHandle(char* message) {
 
     if (local.empty()) {
       connection_.SetServer(server, static_cast<uint16_t>(static_cast<uint32_t>(port) & 0xFFFFu));
-      if (connection_.Connect() < 0) {
+      if (!connection_.Connect().ok()) {
         SetStatus(status::kNotInitialised);
       } else {
         SetCardPort(com);

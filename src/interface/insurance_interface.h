@@ -44,7 +44,8 @@ class InsuranceInterface {
   int32_t ResultHandle(char* buffer);
 
   // Status codes and messages.
-  void SetStatus(int32_t code);
+  // detail: for -4, the transport's description of the failure, which the message ends with.
+  void SetStatus(int32_t code, std::string_view detail = {});
   // Sets code and message together, as the card step does with the card library's outcome.
   void SetStatusWithMessage(int32_t code, std::string_view message);
   void BuildResultXml(char* buffer);

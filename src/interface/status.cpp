@@ -48,10 +48,10 @@ bool OfferToBuffer(const std::string& text, char* buffer) {
   return true;
 }
 
-void InsuranceInterface::SetStatus(int32_t code) {
+void InsuranceInterface::SetStatus(int32_t code, std::string_view detail) {
   std::string text(texts::StatusText(code));
   if (code == status::kTransferFailed) {
-    text += output_;
+    text += detail;
   }
   SetStatusWithMessage(code, text);
 }

@@ -1,9 +1,9 @@
 // A one-connection-at-a-time HTTP listener on 127.0.0.1 for wire-level tests: it records each
 // request's exact bytes and answers with canned bytes, then closes the connection. Every wait is
-// bounded (10 s); the thread is joined in the destructor. Header-only: tests/transport compiles
+// bounded (10 s); the thread is joined in the destructor. Header-only: tests/platform compiles
 // only its *_test.cpp files.
-#ifndef QX_TESTS_TRANSPORT_RAW_SERVER_H_
-#define QX_TESTS_TRANSPORT_RAW_SERVER_H_
+#ifndef QX_TESTS_PLATFORM_RAW_SERVER_H_
+#define QX_TESTS_PLATFORM_RAW_SERVER_H_
 
 #include <arpa/inet.h>
 #include <netinet/in.h>
@@ -136,4 +136,4 @@ class RawServer {
 
 }  // namespace qx::test
 
-#endif  // QX_TESTS_TRANSPORT_RAW_SERVER_H_
+#endif  // QX_TESTS_PLATFORM_RAW_SERVER_H_
