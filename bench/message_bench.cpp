@@ -4,8 +4,9 @@
 
 #include <string>
 
-#include "message/reply_reader.h"
-#include "message/request_assembly.h"
+#include "base/status_codes.h"
+#include "message/reply.h"
+#include "message/request.h"
 #include "message/row_store.h"
 #include "platform/code_page.h"
 #include "platform/posix/default_parts.h"
@@ -35,7 +36,8 @@ void BM_UnpackRecordSet(benchmark::State& state) {
   auto& dom = qx::platform::posix::DefaultXmlFactory();
   qx::message::RowStore rows;
   for (auto _ : state) {
-    if (qx::message::UnpackRecordSet(dom, reply, "result", &rows) != qx::message::kUnpacked ||
+    qx::message::Reply parsed(dom, reply);  // a reply is parsed once per call
+    if (parsed.UnpackRecordSet("result", &rows) != qx::status::kOk ||
         rows.row_count() != state.range(0)) {
       state.SkipWithError("unpacking failed");
       break;
@@ -63,7 +65,8 @@ void BM_UnpackWideRow(benchmark::State& state) {
   auto& dom = qx::platform::posix::DefaultXmlFactory();
   qx::message::RowStore rows;
   for (auto _ : state) {
-    qx::message::UnpackRecordSet(dom, reply, "rs", &rows);
+    qx::message::Reply parsed(dom, reply);
+    parsed.UnpackRecordSet("rs", &rows);
   }
   state.SetComplexityN(state.range(0));
 }
@@ -109,9 +112,12 @@ void BM_InsertBoth(benchmark::State& state) {
   auto& dom = qx::platform::posix::DefaultXmlFactory();
   const qx::message::UserInfo user{"3301", "A0017", kName};
   for (auto _ : state) {
-    auto with_user = qx::message::InsertUserInfo(dom, request, user);
-    auto with_login = qx::message::InsertLoginInfo(dom, *with_user, "login");
-    benchmark::DoNotOptimize(with_login->data());
+    qx::message::Request completed(dom, request);
+    if (!completed.InsertUserInfo(user) || !completed.InsertLoginInfo("login")) {
+      state.SkipWithError("assembly failed");
+      break;
+    }
+    benchmark::DoNotOptimize(completed.Completed());
   }
 }
 BENCHMARK(BM_InsertBoth)->Unit(benchmark::kMicrosecond);

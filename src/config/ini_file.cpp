@@ -2,7 +2,7 @@
 
 #include <utility>
 
-#include "config/config_texts.h"
+#include "base/system_texts.h"
 #include "platform/file_system.h"
 #include "platform/prompts.h"
 
@@ -11,17 +11,16 @@ namespace qx::config {
 IniFile::IniFile(platform::FileSystem& files, platform::Prompts& prompts, std::string path)
     : files_(files), prompts_(prompts), path_(std::move(path)) {}
 
-bool IniFile::Load() {
+Status IniFile::Load() {
   if (!files_.Exists(path_)) {
-    return false;
+    return Status::NotFound(path_);
   }
   std::string content;
-  std::string error;
-  if (!files_.ReadAll(path_, &content, &error)) {
-    message_ = texts::OpenFailed(path_);
-    prompts_.ShowBox(message_, texts::ErrorCaption(), platform::BoxButtons::kOk,
+  if (Status read = files_.ReadAll(path_, &content); !read.ok()) {
+    message_ = texts::ConfigOpenFailed(path_);
+    prompts_.ShowBox(message_, texts::kErrorCaption, platform::BoxButtons::kOk,
                      platform::BoxIcon::kError);
-    return false;
+    return read;
   }
 
   // The file is read as text: a CR LF pair is one line end, as is a bare LF. Lines are taken in
@@ -54,7 +53,7 @@ bool IniFile::Load() {
       ParseLine(piece, current_section);
     }
   }
-  return true;
+  return Status::Ok();
 }
 
 void IniFile::ParseLine(std::string_view line, std::string& current_section) {
@@ -89,7 +88,7 @@ IniFile::Section* IniFile::FindSection(std::string_view name) {
 std::string IniFile::GetValue(std::string_view section, std::string_view key, bool transform) {
   Section* found = FindSection(section);
   if (found == nullptr) {
-    message_ = texts::NoSection(section);
+    message_ = texts::ConfigNoSection(section);
     return std::string();
   }
   for (std::size_t i = 0; i < found->keys.size(); ++i) {
@@ -97,7 +96,7 @@ std::string IniFile::GetValue(std::string_view section, std::string_view key, bo
       return transform ? Transform(found->values[i]) : found->values[i];
     }
   }
-  message_ = texts::NoKey(key);
+  message_ = texts::ConfigNoKey(key);
   return std::string();
 }
 
@@ -160,18 +159,14 @@ std::string IniFile::Serialise(bool transform) const {
   return out;
 }
 
-bool IniFile::Save(bool truncate, bool transform) {
+Status IniFile::Save(bool truncate, bool transform) {
   std::string content;
   if (!truncate && files_.Exists(path_)) {
-    std::string error;
-    if (!files_.ReadAll(path_, &content, &error)) {
-      // Appending to a file we cannot read would replace it by our part alone.
-      return false;
-    }
+    // Appending to a file we cannot read would replace it by our part alone.
+    if (Status read = files_.ReadAll(path_, &content); !read.ok()) return read;
   }
   content += Serialise(transform);
-  std::string error;
-  return files_.ReplaceAll(path_, content, &error);
+  return files_.ReplaceAll(path_, content);
 }
 
 std::string IniFile::Transform(std::string_view value) {

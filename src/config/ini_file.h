@@ -17,6 +17,8 @@
 #include <string_view>
 #include <vector>
 
+#include "base/status.h"
+
 namespace qx::platform {
 class FileSystem;
 class Prompts;
@@ -34,9 +36,10 @@ class IniFile {
   IniFile& operator=(const IniFile&) = delete;
   virtual ~IniFile() = default;
 
-  // Reads the file into the store. False when it does not exist (silently) or cannot be read
-  // (the clerk is told in an error box, and message() says so).
-  bool Load();
+  // Reads the file into the store. kNotFound when it does not exist (silently); kLocal with the
+  // system's words when it cannot be read (the clerk is told in an error box, and message() says
+  // so).
+  Status Load();
 
   // The value of key in section, or "" when either is missing (message() then names which).
   std::string GetValue(std::string_view section, std::string_view key, bool transform);
@@ -47,9 +50,8 @@ class IniFile {
                 bool create);
 
   // Writes the whole store (truncate) or appends it to the file's content (not truncate). The
-  // file is replaced only once the new content is complete: on failure it stays as it was and
-  // the result is false.
-  bool Save(bool truncate, bool transform);
+  // file is replaced only once the new content is complete: on failure it stays as it was.
+  Status Save(bool truncate, bool transform);
 
   const std::string& message() const { return message_; }
   const std::string& path() const { return path_; }

@@ -1,16 +1,21 @@
 // business_handle: one business call from the host's request to the reply in its buffer.
 //
-// The center may answer with a reply that itself names a FunctionID; that reply is then posted
-// back as the next request, and the host receives only the final reply. The chain is followed
-// in a loop, each round exactly as a fresh call, up to kMaxChainDepth rounds.
+// Each round has one message::Request (the host's text, parsed once for its FunctionID and for
+// the blocks added to it) and one message::Reply (the center's text, parsed at most once for the
+// card step, the recordsets and the chained FunctionID). The center may answer with a reply that
+// itself names a FunctionID; that reply is then posted back as the next request, and the host
+// receives only the final reply. The chain is followed in a loop, each round exactly as a fresh
+// call, up to kMaxChainDepth rounds.
 #include <cstddef>
+#include <optional>
 #include <string>
 #include <string_view>
 
+#include "base/status_codes.h"
+#include "base/system_texts.h"
 #include "interface/insurance_interface.h"
-#include "interface/interface_texts.h"
-#include "interface/status_codes.h"
-#include "message/reply_reader.h"
+#include "message/reply.h"
+#include "message/request.h"
 
 namespace qx {
 namespace {
@@ -20,12 +25,32 @@ constexpr char kUserInfoFunction[] = "8";
 
 }  // namespace
 
+std::optional<std::string> InsuranceInterface::Assemble(message::Request& request) {
+  if (function_id_ != kLoginFunction) {
+    if (function_id_ != kUserInfoFunction &&
+        !request.InsertUserInfo({center_id_, staff_id_, staff_name_})) {
+      SetStatus(status::kUserInfoFailed);
+      return std::nullopt;
+    }
+    if (!request.InsertLoginInfo(login_info_)) {
+      SetStatus(status::kLoginInfoFailed);
+      return std::nullopt;
+    }
+  }
+  std::optional<std::string> completed = request.Completed();
+  if (!completed) {
+    SetStatus(status::kLoginInfoFailed);  // the login block was the last one added
+  }
+  return completed;
+}
+
+int32_t InsuranceInterface::Fail(int32_t code, char* reply, int32_t result) {
+  SetStatus(code);
+  BuildResultXml(reply);
+  return result;
+}
+
 int32_t InsuranceInterface::BusinessHandle(const char* request, char* reply) {
-  // The reply's document lives no longer than this call.
-  struct DropReplyOnExit {
-    InsuranceInterface* self;
-    ~DropReplyOnExit() { self->DropReplyDocument(); }
-  } drop_reply{this};
   std::string request_text;
   bool have_request = request != nullptr;
   if (have_request) {
@@ -33,72 +58,62 @@ int32_t InsuranceInterface::BusinessHandle(const char* request, char* reply) {
   }
   for (int round = 0;; ++round) {
     current_recordset_.clear();
-    DropReplyDocument();
     SetStatus(status::kOk);
     if (!initialised_) {
-      SetStatus(status::kNotInitialised);
-      BuildResultXml(reply);
-      return -1;
+      return Fail(status::kNotInitialised, reply, -1);
     }
     // A null request is refused like an empty one.
     if (!have_request || request_text.empty()) {
-      SetStatus(status::kNoRequest);
+      return Fail(status::kNoRequest, reply, -1);
+    }
+
+    message::Request host_request(*env_.xml, std::move(request_text));
+    switch (host_request.FunctionId(&function_id_)) {
+      case message::FunctionIdLookup::kFound:
+        break;
+      case message::FunctionIdLookup::kNone:
+        return Fail(status::kNoFunctionId, reply, -1);
+      case message::FunctionIdLookup::kTooLong:
+        // Refused rather than cut: a cut identifier could name another function.
+        return Fail(status::kFunctionIdTooLong, reply, -1);
+      case message::FunctionIdLookup::kDomFailure:
+        return Fail(status::kUnpackFailed, reply, -1);
+    }
+
+    const std::optional<std::string> assembled = Assemble(host_request);
+    if (!assembled) {
       BuildResultXml(reply);
       return -1;
     }
 
-    if (ExtractFunctionId(request_text, &function_id_) < 0) {
-      if (status_ == status::kOk) {
-        SetStatus(status::kNoFunctionId);
-      }
-      BuildResultXml(reply);
-      return -1;
-    }
-
-    std::string assembled;
-    if (function_id_ == kLoginFunction) {
-      assembled = request_text;
-    } else if (function_id_ == kUserInfoFunction) {
-      assembled = InsertLoginInfo(request_text);
-    } else {
-      assembled = InsertUserInfo(request_text);
-      if (assembled != "-1") {
-        assembled = InsertLoginInfo(assembled);
-      }
-    }
-    if (assembled == "-1") {
-      BuildResultXml(reply);
-      return -1;
-    }
-
-    output_.clear();
-    // The names the call looks for are searched in each piece as it arrives, while its bytes
-    // are still in the cache.
-    message::ElementNamesScan names(kReplyNames);
-    if (connection_.Exchange(
-            servlet_, assembled, output_,
-            [&names](std::string_view text, std::size_t from) { names.Feed(text, from); }) < 0) {
-      SetStatus(status::kTransferFailed);
+    // The reply is written into the room the output text had, and becomes the output text.
+    message::Reply center_reply(*env_.xml, std::move(output_));
+    center_reply.text().clear();
+    const Status sent = connection_.Exchange(
+        servlet_, *assembled, center_reply.text(),
+        [&center_reply](std::string_view, std::size_t from) { center_reply.Feed(from); });
+    if (!sent.ok()) {
+      output_ = center_reply.Release();  // its room, for the result XML
+      SetStatus(status::kTransferFailed, sent.words());
       BuildResultXml(reply);
       return status::kTransferFailed;
     }
-    ArmReplyDocument();  // from here on the output text is the reply, parsed once when read
-    KnowReplyNames(names.seen());
+    center_reply.Arrived();
 
-    if (RunCardSteps() < 0) {
+    if (RunCardSteps(center_reply) < 0) {
       BuildResultXml(reply);
       return status_;
     }
 
     if (function_id_ == kLoginFunction) {
-      if (SelectRecordSet("addition-xml") >= 1) {
+      if (SelectRecordSet(center_reply, "addition-xml") >= 1) {
         std::string value;
         login_info_ = GetItem("add1", &value) >= 0 ? value : std::string();
       } else {
-        login_info_ = texts::LoginNotSupported();
+        login_info_ = texts::kLoginNotSupported;
       }
     } else if (function_id_ == kUserInfoFunction) {
-      if (SelectRecordSet("user_info") >= 1) {
+      if (SelectRecordSet(center_reply, "user_info") >= 1) {
         // A row without one of the items stores the empty text for it.
         std::string value;
         center_id_ = GetItem("center_id", &value) >= 0 ? value : std::string();
@@ -114,24 +129,25 @@ int32_t InsuranceInterface::BusinessHandle(const char* request, char* reply) {
     }
 
     // Chaining: a reply that names a FunctionID is the next request.
-    const int32_t chained = ExtractFunctionId(output_, &function_id_);
-    if (chained > 0) {
-      if (round + 1 >= kMaxChainDepth) {
-        SetStatus(status::kChainTooLong);
-        BuildResultXml(reply);
-        return status::kChainTooLong;
-      }
-      request_text = output_;
-      continue;
-    }
-    if (chained == status::kFunctionIdTooLong) {
-      // The center named a function whose identifier we refuse: do not deliver as if done.
-      BuildResultXml(reply);
-      return -1;
+    switch (center_reply.FunctionId(&function_id_)) {
+      case message::FunctionIdLookup::kFound:
+        if (round + 1 >= kMaxChainDepth) {
+          return Fail(status::kChainTooLong, reply, status::kChainTooLong);
+        }
+        request_text = center_reply.Release();
+        continue;
+      case message::FunctionIdLookup::kTooLong:
+        // The center named a function whose identifier we refuse: do not deliver as if done.
+        return Fail(status::kFunctionIdTooLong, reply, -1);
+      case message::FunctionIdLookup::kDomFailure:
+        SetStatus(status::kUnpackFailed);  // and the reply is delivered with it
+        break;
+      case message::FunctionIdLookup::kNone:
+        break;
     }
 
     rows_.set_current_row(0);
-    DropReplyDocument();
+    output_ = center_reply.Release();
     OfferToBuffer(output_, reply);
     return status_;
   }

@@ -4,9 +4,9 @@
 #include <climits>
 #include <cstring>
 
+#include "base/status_codes.h"
+#include "base/system_texts.h"
 #include "config/ini_file.h"
-#include "interface/interface_texts.h"
-#include "interface/status_codes.h"
 #include "platform/dynamic_library.h"
 #include "platform/file_system.h"
 #include "platform/prompts.h"
@@ -59,7 +59,7 @@ InsuranceInterface::InsuranceInterface(platform::Env& env)
   }
 }
 
-InsuranceInterface::~InsuranceInterface() { ClearReplyRows(); }
+InsuranceInterface::~InsuranceInterface() = default;
 
 void InsuranceInterface::SetCardPort(int32_t port) {
   card_port_ = port;
@@ -72,17 +72,17 @@ int32_t InsuranceInterface::InitHandle(char* message) {
   int32_t result = -1;
 
   config::IniFile ini(*env_.files, *env_.prompts, config_path_);
-  if (!ini.Load()) {
+  if (!ini.Load().ok()) {
     local = texts::InitFileUnreadable(config_path_);
   } else {
     // Each failing key overwrites the message of an earlier one: the last failure wins.
     const std::string server = ini.GetValue(kSection, "server", false);
     if (server.empty()) {
-      local = texts::InitNoServer();
+      local = texts::kInitNoServer;
     }
     const std::string port_text = ini.GetValue(kSection, "port", false);
     if (port_text.empty()) {
-      local = texts::InitNoPort();
+      local = texts::kInitNoPort;
     }
     const int32_t port = LeadingNumber(port_text);
     if (port < 1) {
@@ -90,7 +90,7 @@ int32_t InsuranceInterface::InitHandle(char* message) {
     }
     const std::string servlet = ini.GetValue(kSection, "servlet", false);
     if (servlet.empty()) {
-      local = texts::InitNoServlet();
+      local = texts::kInitNoServlet;
     }
     const std::string com_text = ini.GetValue(kSection, "com", false);
     int32_t com = com_text.empty() ? 1 : LeadingNumber(com_text);
@@ -100,11 +100,11 @@ int32_t InsuranceInterface::InitHandle(char* message) {
 
     if (local.empty()) {
       connection_.SetServer(server, static_cast<uint16_t>(static_cast<uint32_t>(port) & 0xFFFFu));
-      if (connection_.Connect() < 0) {
+      if (!connection_.Connect().ok()) {
         SetStatus(status::kNotInitialised);
       } else {
         SetCardPort(com);
-        local = texts::InitDone();
+        local = texts::kInitDone;
         initialised_ = true;
         servlet_ = servlet;
         SetStatus(status::kInitialised);
@@ -122,7 +122,7 @@ int32_t InsuranceInterface::ConfigHandle(const char* server, const char* port, c
     return 0;
   }
   config::IniFile ini(*env_.files, *env_.prompts, config_path_);
-  if (!ini.Load() && env_.files->Exists(config_path_)) {
+  if (ini.Load().kind() == Status::Kind::kLocal) {
     // The file is there but could not be read (the clerk has been told): rewriting it now
     // would replace its other settings by the few given here.
     return -1;
@@ -134,7 +134,7 @@ int32_t InsuranceInterface::ConfigHandle(const char* server, const char* port, c
       ini.SetValue(kSection, keys[i], values[i], true);
     }
   }
-  return ini.Save(true, false) ? 1 : -1;
+  return ini.Save(true, false).ok() ? 1 : -1;
 }
 
 int32_t InsuranceInterface::ResultHandle(char* buffer) {

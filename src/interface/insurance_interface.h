@@ -6,24 +6,28 @@
 // Members are spread over files by subsystem:
 //   insurance_interface.cpp  construction, init_handle, config_handle, result_handle
 //   status.cpp               SetStatus, BuildResultXml, the buffer rule
-//   business_call.cpp        business_handle
-//   record_sets.cpp          SelectRecordSet, GetItem, AddReplyItem, ClearReplyRows,
-//                            UnpackRecordSet, ExtractFunctionId, InsertUserInfo, InsertLoginInfo
-//   card_steps.cpp           RunCardSteps, CountElements
+//   business_call.cpp        business_handle, Assemble
+//   record_sets.cpp          SelectRecordSet, GetItem
+//   card_steps.cpp           RunCardSteps
 #ifndef QX_INTERFACE_INSURANCE_INTERFACE_H_
 #define QX_INTERFACE_INSURANCE_INTERFACE_H_
 
 #include <cstdint>
 #include <memory>
+#include <optional>
 #include <string>
 #include <string_view>
 
 #include "message/row_store.h"
 #include "platform/env.h"
-#include "platform/xml_document.h"
 #include "transport/center_connection.h"
 
 namespace qx {
+
+namespace message {
+class Reply;
+class Request;
+}  // namespace message
 
 class InsuranceInterface {
  public:
@@ -40,27 +44,16 @@ class InsuranceInterface {
   int32_t ResultHandle(char* buffer);
 
   // Status codes and messages.
-  void SetStatus(int32_t code);
+  // detail: for -4, the transport's description of the failure, which the message ends with.
+  void SetStatus(int32_t code, std::string_view detail = {});
   // Sets code and message together, as the card step does with the card library's outcome.
   void SetStatusWithMessage(int32_t code, std::string_view message);
   void BuildResultXml(char* buffer);
 
-  // Recordsets of the current reply (the output text).
+  // Recordsets of the output text: the rows of the named recordset become the current rows.
   int32_t SelectRecordSet(std::string_view name);
   // value null: the value's length; else the value is stored there and the current row returned.
   int32_t GetItem(std::string_view name, std::string* value);
-  int32_t AddReplyItem(int32_t row, std::string_view name, std::string_view value);
-  void ClearReplyRows();
-  int32_t UnpackRecordSet(std::string_view folded_name);
-
-  // Request assembly.
-  int32_t ExtractFunctionId(std::string_view xml, std::string* function_id);
-  std::string InsertUserInfo(std::string_view xml);
-  std::string InsertLoginInfo(std::string_view xml);
-
-  // Card work asked for by the output text.
-  int32_t RunCardSteps();
-  int32_t CountElements(std::string_view xml, std::string_view tag);
 
   // Read access for tests and the card step.
   int32_t status() const { return status_; }
@@ -79,34 +72,23 @@ class InsuranceInterface {
   int32_t current_row() const { return rows_.current_row(); }
   int32_t row_count() const { return rows_.row_count(); }
 
-  // The longest FunctionID accepted; a longer one is refused rather than cut.
-  static constexpr std::size_t kMaxFunctionIdLength = 51;
   // The longest message text; longer composite messages are cut on a whole character.
   static constexpr std::size_t kMaxMessageLength = 1023;
   // How many replies naming a further FunctionID one host call follows.
   static constexpr int kMaxChainDepth = 16;
 
  private:
-  int32_t BusinessCall(const char* request, char* reply, int depth);
   void SetCardPort(int32_t port);
 
-  // The output text parsed once per business call (record_sets.cpp): the card step's counts, the
-  // recordset selection and the reply's FunctionID all read the one document. Armed by the
-  // business call once the center's reply stands in the output text; reset whenever the output
-  // text changes; dropped when the call ends. ReplyDocument gives null (the caller then parses
-  // for itself, as it always may) when not armed, when xml is not the output text itself, or
-  // when the document could not be had.
-  platform::XmlDocument* ReplyDocument(std::string_view xml);
-  // Whether `xml` may hold an element `tag` (message::MayHoldElement); for the output text and
-  // the names of kReplyNames, the answer found once is kept until the output text changes.
-  bool MayHold(std::string_view xml, std::string_view tag);
-  // The elements every business call looks for in the center's reply; which of them the reply
-  // may hold is found while it arrives (business_call.cpp) and given here, after the arming.
-  static constexpr std::string_view kReplyNames[] = {"writeic", "readic", "FunctionID"};
-  void KnowReplyNames(uint32_t seen);
-  void ArmReplyDocument();
-  void ResetReplyDocument();
-  void DropReplyDocument();
+  // Status code, with the result XML offered to reply; returns result.
+  int32_t Fail(int32_t code, char* reply, int32_t result);
+  // The request with the user and login information the function needs; nullopt (status -801
+  // or -301) when they cannot be added.
+  std::optional<std::string> Assemble(message::Request& request);
+  // The recordset `name` of reply (folded to lower case first).
+  int32_t SelectRecordSet(message::Reply& reply, std::string_view name);
+  // Card work asked for by the reply; its read values replace the reply's text.
+  int32_t RunCardSteps(message::Reply& reply);
 
   platform::Env& env_;
 
@@ -126,11 +108,6 @@ class InsuranceInterface {
   transport::CenterConnection connection_;
   bool initialised_ = false;
   std::string config_path_;
-  std::unique_ptr<platform::XmlDocument> reply_document_;
-  bool reply_document_armed_ = false;
-  bool reply_document_failed_ = false;
-  uint32_t reply_names_ = 0;  // bits of kReplyNames the output text may hold
-  bool reply_names_known_ = false;
 };
 
 // The buffer rule of init_handle and business_handle: copy text with its terminating zero only

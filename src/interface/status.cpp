@@ -1,9 +1,9 @@
 // Status codes with their messages, the result XML, and the buffer rule.
 #include <cstring>
 
+#include "base/status_codes.h"
+#include "base/system_texts.h"
 #include "interface/insurance_interface.h"
-#include "interface/interface_texts.h"
-#include "interface/status_codes.h"
 #include "platform/gbk_text.h"
 
 namespace qx {
@@ -48,10 +48,10 @@ bool OfferToBuffer(const std::string& text, char* buffer) {
   return true;
 }
 
-void InsuranceInterface::SetStatus(int32_t code) {
+void InsuranceInterface::SetStatus(int32_t code, std::string_view detail) {
   std::string text(texts::StatusText(code));
   if (code == status::kTransferFailed) {
-    text += output_;
+    text += detail;
   }
   SetStatusWithMessage(code, text);
 }

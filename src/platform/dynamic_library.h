@@ -8,6 +8,8 @@
 #include <memory>
 #include <string>
 
+#include "base/status.h"
+
 namespace qx::platform {
 
 // The card-reader library's entry points use the Windows API convention on 32-bit Windows (the
@@ -59,8 +61,9 @@ class LibraryLoader {
   virtual ~LibraryLoader() = default;
 
   // Loads the library by file name with the platform's usual search (a name with a directory
-  // separator is taken as a path). Null when it cannot be loaded; the reason is not reported.
-  virtual std::unique_ptr<DynamicLibrary> Load(const std::string& file_name) = 0;
+  // separator is taken as a path) into *library. When it cannot be loaded, *library is null and
+  // the result is kNotFound with the loader's own words (dlerror, the system's message).
+  virtual Status Load(const std::string& file_name, std::unique_ptr<DynamicLibrary>* library) = 0;
 };
 
 // Turns a looked-up entry point into its function type.

@@ -1,11 +1,13 @@
 // Files as the configuration store needs them: the process's current directory, whether a file
 // exists, reading a whole file, and replacing a whole file so that a failure midway leaves the
-// old content in place. Errors come back as a text naming the operation, the path and the
-// system's own description.
+// old content in place. A failure is a Status of kind kLocal whose words name the operation, the
+// path and the system's own description.
 #ifndef QX_PLATFORM_FILE_SYSTEM_H_
 #define QX_PLATFORM_FILE_SYSTEM_H_
 
 #include <string>
+
+#include "base/status.h"
 
 namespace qx::platform {
 
@@ -25,13 +27,12 @@ class FileSystem {
   // True when the status of path can be queried (the file exists).
   virtual bool Exists(const std::string& path) = 0;
 
-  // Reads the whole file as bytes. False with *error set when it cannot be opened or read.
-  virtual bool ReadAll(const std::string& path, std::string* content, std::string* error) = 0;
+  // Reads the whole file as bytes; a failure when it cannot be opened or read.
+  virtual Status ReadAll(const std::string& path, std::string* content) = 0;
 
   // Writes content to a new file beside path and, once it is complete and flushed, puts it in
-  // the place of path. On failure returns false with *error set; path is then as it was.
-  virtual bool ReplaceAll(const std::string& path, const std::string& content,
-                          std::string* error) = 0;
+  // the place of path. On failure path is as it was.
+  virtual Status ReplaceAll(const std::string& path, const std::string& content) = 0;
 };
 
 }  // namespace qx::platform

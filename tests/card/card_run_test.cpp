@@ -12,9 +12,10 @@
 #include <vector>
 
 #include "card/card_library.h"
+#include "card/card_run.h"
 #include "platform/dynamic_library.h"
 #include "platform/env.h"
-#include "platform/fake/fake_card_library.h"
+#include "platform/fake/fake_card_reader.h"
 #include "platform/fake/fake_prompts.h"
 #include "platform/xml_document.h"
 #include "support/card_sim.h"
@@ -199,12 +200,12 @@ class CardRunTest : public ::testing::TestWithParam<Kind> {
 
   // One card run, as the card step does it: a fresh CardLibrary, Run, destroyed.
   int32_t Run(const std::string& reply) {
-    CardLibrary card(backend_->loader(), prompts_, *platform::DefaultEnv().xml,
-                     backend_->library_name(), 1);
-    const int32_t result = card.Run(reply);
+    CardLibrary card(backend_->loader(), backend_->library_name(), 1);
+    CardRun run(card, prompts_, *platform::DefaultEnv().xml);
+    const int32_t result = run.Run(reply);
     status_ = card.status();
     message_ = card.message();
-    card_xml_ = card.card_xml();
+    card_xml_ = run.card_xml();
     return result;
   }
 
@@ -326,6 +327,17 @@ TEST_P(CardRunTest, FailedReadEndsTheRunBeforeAnyWrite) {
   EXPECT_EQ(card_xml_, "");
   EXPECT_EQ(Count("ICGet(indi_id)=0"), 0);
   EXPECT_EQ(Count("ICPut(last_balance,1.00)=0"), 0);
+}
+
+TEST_P(CardRunTest, ValuesFillingTheirBufferWithoutAZeroAreFilledInAsNinetyNineBytes) {
+  backend_->SetFaults("ICGet=unterminated");
+  EXPECT_EQ(Run(Reply(ReadBlock("<card_no/>"))), 0);
+  // "A100" and the reader's filler: 99 bytes end in a lead byte, which is dropped.
+  std::string value = "A100";
+  while (value.size() < 98) value += "\xB4\xED";
+  EXPECT_EQ(card_xml_, "<Program><ErrorNo>1</ErrorNo><readic><row1><card_no>" + value +
+                           "</card_no></row1></readic></Program>");
+  EXPECT_EQ(backend_->Card(), kCard);
 }
 
 TEST_P(CardRunTest, ReplyWithoutCardWorkStillResetsAndStarts) {
@@ -526,7 +538,7 @@ TEST_P(CardRunTest, NoCardCancelled) {
 TEST_P(CardRunTest, LibraryAbsentOrLackingAnEntryPoint) {
   const struct {
     const char* label;
-    const char* missing;  // nullptr: no library at all
+    const char* missing;  // nullptr: no library at all; "": every entry point there
     const char* faults;
     int32_t result;
     std::string message;
@@ -539,13 +551,14 @@ TEST_P(CardRunTest, LibraryAbsentOrLackingAnEntryPoint) {
       {"no ICPut", "ICPut", "", -202, test::Gbk(u8"找不到IC卡函数(ICPut)！")},
       {"no ICExecute", "ICExecute", "", -203, test::Gbk(u8"找不到IC卡函数(ICExecute)！")},
       {"no ICReset", "ICReset", "", 0, kOk},
+      {"failing ICReset", "", "ICReset=fail", 0, kOk},
   };
   for (const auto& c : cases) {
     SCOPED_TRACE(c.label);
     FreshBackend();  // a missing entry point cannot come back
-    if (c.missing) {
+    if (c.missing && *c.missing) {
       backend_->RemoveEntryPoint(c.missing);
-    } else {
+    } else if (!c.missing) {
       backend_->RemoveLibrary();
     }
     backend_->SetFaults(c.faults);

@@ -8,9 +8,7 @@
 
 #include "card/card_library.h"
 #include "platform/dynamic_library.h"
-#include "platform/fake/fake_prompts.h"
 #include "platform/posix/default_parts.h"
-#include "platform/xml_document.h"
 #include "support/card_sim.h"
 #include "support/gbk.h"
 
@@ -18,13 +16,6 @@ namespace qx::card {
 namespace {
 
 using Lines = std::vector<std::string>;
-
-class NoXmlFactory final : public platform::XmlFactory {
- public:
-  std::unique_ptr<platform::XmlDocument> NewDocument() override {
-    throw platform::DomError("no XML in the wrapper tests");
-  }
-};
 
 class CardSimTest : public ::testing::Test {
  protected:
@@ -40,8 +31,8 @@ class CardSimTest : public ::testing::Test {
   }
 
   CardLibrary Open(const std::string& variant = "qxic", int32_t port = 1) {
-    return CardLibrary(platform::posix::DefaultLibraryLoader(), prompts_, xml_,
-                       test::CardSimLibrary(variant), port);
+    return CardLibrary(platform::posix::DefaultLibraryLoader(), test::CardSimLibrary(variant),
+                       port);
   }
 
   const std::string kCard =
@@ -55,8 +46,6 @@ class CardSimTest : public ::testing::Test {
   test::ScopedEnvVar faults_env_;
   test::ScopedEnvVar faults_file_env_;
   test::ScopedEnvVar port_env_;
-  platform::fake::FakePrompts prompts_;
-  NoXmlFactory xml_;
 };
 
 TEST_F(CardSimTest, ReadsStagesAndCommitsInOnePiece) {
@@ -158,15 +147,20 @@ TEST_F(CardSimTest, VariantsLackingAnEntryPoint) {
 }
 
 TEST_F(CardSimTest, ExportsTheVendorsEntryPoints) {
-  std::unique_ptr<platform::DynamicLibrary> library =
-      platform::posix::DefaultLibraryLoader().Load(test::CardSimLibrary());
+  platform::LibraryLoader& loader = platform::posix::DefaultLibraryLoader();
+  std::unique_ptr<platform::DynamicLibrary> library;
+  ASSERT_TRUE(loader.Load(test::CardSimLibrary(), &library).ok());
   ASSERT_NE(library, nullptr);
   for (const char* name : {"ICReset", "ICStart", "ICGet", "ICPut", "ICExecute", "ICGeterrMsg",
                            "ICGetjymx", "ICAPPUnblock", "ICAPPBlock"}) {
     EXPECT_NE(library->FindEntryPoint(name), nullptr) << name;
   }
   EXPECT_EQ(library->FindEntryPoint("ICNothing"), nullptr);
-  EXPECT_EQ(platform::posix::DefaultLibraryLoader().Load(""), nullptr);
+  std::unique_ptr<platform::DynamicLibrary> none;
+  EXPECT_EQ(loader.Load("", &none).kind(), Status::Kind::kNotFound);
+  EXPECT_EQ(none, nullptr);
+  const Status missing = loader.Load("libqx-no-such-library.so", &none);
+  EXPECT_NE(missing.words().find("libqx-no-such-library.so"), std::string::npos);  // dlerror's
 }
 
 }  // namespace

@@ -23,7 +23,7 @@ class IniFileTest : public ::testing::Test {
   std::string LoadAndSerialise(const std::string& text) {
     files_.files[kPath] = text;
     IniFile ini(files_, prompts_, kPath);
-    EXPECT_TRUE(ini.Load());
+    EXPECT_TRUE(ini.Load().ok());
     return ini.Serialise(false);
   }
 
@@ -45,7 +45,7 @@ TEST_F(IniFileTest, LineEndsNamesAndValuesAreTakenAsTheyStand) {
 
   files_.files[kPath] = crlf;
   IniFile ini(files_, prompts_, kPath);
-  ASSERT_TRUE(ini.Load());
+  ASSERT_TRUE(ini.Load().ok());
   EXPECT_EQ(ini.GetValue("center", " key ", false), " value ");
   EXPECT_EQ(ini.GetValue("center", "a", false), "b=c");
   // A second line without "=" overwrote the first one's value for the empty key.
@@ -78,7 +78,7 @@ TEST_F(IniFileTest, SectionsMergeAndKeepTheirFirstPosition) {
             "[empty]\r\n=  \r\n\r\n");
   files_.files[kPath] = text;
   IniFile ini(files_, prompts_, kPath);
-  ASSERT_TRUE(ini.Load());
+  ASSERT_TRUE(ini.Load().ok());
   EXPECT_EQ(ini.GetValue("empty", "", false), "  ");
   EXPECT_EQ(ini.GetValue("nosuch", "x", false), "");
   EXPECT_EQ(ini.message(), Gbk(u8"对不起！您需要的关键字<nosuch>没有存在。"));
@@ -97,7 +97,7 @@ TEST_F(IniFileTest, LongLinesAreReadInPiecesOf2047Bytes) {
   const std::string exact = "e=" + std::string(2045, 'w');      // exactly 2047 bytes
   files_.files[kPath] = "[s]\r\n" + long_line + "\r\n" + exact + "\r\n[t]\r\nz=1\r\n";
   IniFile ini(files_, prompts_, kPath);
-  ASSERT_TRUE(ini.Load());
+  ASSERT_TRUE(ini.Load().ok());
   EXPECT_EQ(ini.GetValue("s", "k", false), std::string(2045, 'v'));
   // The 953 bytes after the first piece hold no "=": the empty key, less the first byte.
   EXPECT_EQ(ini.GetValue("s", "", false), std::string(952, 'v'));
@@ -115,7 +115,7 @@ TEST_F(IniFileTest, BinaryJunkAndGbkSurviveAndNothingCrashes) {
   }
   files_.files[kPath] = junk;
   IniFile ini(files_, prompts_, kPath);
-  ASSERT_TRUE(ini.Load());
+  ASSERT_TRUE(ini.Load().ok());
   EXPECT_EQ(ini.GetValue("center", "name", false), Gbk(u8"北京市医保中心"));
   // A line is a C string: it ends at a zero byte.
   EXPECT_EQ(ini.GetValue("center", "a", false), "b");
@@ -123,13 +123,19 @@ TEST_F(IniFileTest, BinaryJunkAndGbkSurviveAndNothingCrashes) {
 
 TEST_F(IniFileTest, TransformIsItsOwnInverseAndTouchesValuesOnly) {
   IniFile ini(files_, prompts_, kPath);
-  ASSERT_TRUE(ini.SetValue("center", "port", std::string("\x01\x80\xff" "0", 4), true));
+  ASSERT_TRUE(ini.SetValue("center", "port",
+                           std::string("\x01\x80\xff"
+                                       "0",
+                                       4),
+                           true));
   const std::string saved = ini.Serialise(true);
   EXPECT_EQ(saved, std::string("[center]\r\nport=\xff\x80\x01\xd0\r\n\r\n"));
   files_.files[kPath] = saved;
   IniFile reread(files_, prompts_, kPath);
-  ASSERT_TRUE(reread.Load());
-  EXPECT_EQ(reread.GetValue("center", "port", true), std::string("\x01\x80\xff" "0", 4));
+  ASSERT_TRUE(reread.Load().ok());
+  EXPECT_EQ(reread.GetValue("center", "port", true), std::string("\x01\x80\xff"
+                                                                 "0",
+                                                                 4));
 }
 
 TEST_F(IniFileTest, SetValueWithoutCreateChangesNothingThatIsMissing) {
@@ -143,13 +149,16 @@ TEST_F(IniFileTest, SetValueWithoutCreateChangesNothingThatIsMissing) {
 
 TEST_F(IniFileTest, MissingFileIsSilentUnreadableFileIsShown) {
   IniFile missing(files_, prompts_, kPath);
-  EXPECT_FALSE(missing.Load());
+  EXPECT_EQ(missing.Load().kind(), Status::Kind::kNotFound);
   EXPECT_TRUE(prompts_.shown().empty());
   EXPECT_EQ(missing.message(), "");
 
   files_.unreadable.insert(kPath);
   IniFile unreadable(files_, prompts_, kPath);
-  EXPECT_FALSE(unreadable.Load());
+  const Status read = unreadable.Load();
+  EXPECT_EQ(read.kind(), Status::Kind::kLocal);
+  EXPECT_EQ(read.words(),
+            std::string("open ") + kPath + ": Permission denied");  // the system's own words
   const std::string expected =
       Gbk(u8"对不起！打开文件 ") + kPath + Gbk(u8" 时，出现不可恢复的错误。\n读取文件失败。");
   EXPECT_EQ(unreadable.message(), expected);
@@ -162,22 +171,23 @@ TEST_F(IniFileTest, SaveReplacesWholeOrAppendsAndAFailedSaveLosesNothing) {
   files_.files[kPath] = "[center]\r\nserver=old\r\n\r\n";
   {
     IniFile empty(files_, prompts_, kPath);
-    EXPECT_TRUE(empty.Save(true, false));
+    EXPECT_TRUE(empty.Save(true, false).ok());
     EXPECT_EQ(files_.files[kPath], "");
   }
   files_.files[kPath] = "[center]\r\nserver=old\r\n\r\n";
   {
     IniFile ini(files_, prompts_, kPath);
     ini.SetValue("extra", "k", "v", true);
-    EXPECT_TRUE(ini.Save(false, false));
+    EXPECT_TRUE(ini.Save(false, false).ok());
     EXPECT_EQ(files_.files[kPath], "[center]\r\nserver=old\r\n\r\n[extra]\r\nk=v\r\n\r\n");
   }
   const std::string before = files_.files[kPath];
   files_.replace_failures_after = files_.replace_calls;
   IniFile ini(files_, prompts_, kPath);
-  ASSERT_TRUE(ini.Load());
+  ASSERT_TRUE(ini.Load().ok());
   ini.SetValue("center", "server", "new", true);
-  EXPECT_FALSE(ini.Save(true, false));
+  EXPECT_EQ(ini.Save(true, false).words(),
+            std::string("write ") + kPath + ": No space left on device");
   EXPECT_EQ(files_.files[kPath], before);
 }
 

@@ -7,8 +7,9 @@
 #include <string>
 
 #include "card/card_library.h"
+#include "card/card_run.h"
 #include "platform/env.h"
-#include "platform/fake/fake_card_library.h"
+#include "platform/fake/fake_card_reader.h"
 #include "platform/fake/fake_prompts.h"
 
 namespace {
@@ -47,9 +48,9 @@ extern "C" int LLVMFuzzerTestOneInput(const uint8_t* data, size_t size) {
   prompts.QueuePassword("123456");
   prompts.QueueBoxAnswer(qx::platform::BoxAnswer::kRetry);  // one retry, then Cancel
   {
-    qx::card::CardLibrary card(loader, prompts, *qx::platform::DefaultEnv().xml,
-                               qx::platform::kCardLibraryName, 1);
-    const int32_t result = card.Run(reply);
+    qx::card::CardLibrary card(loader, qx::platform::kCardLibraryName, 1);
+    qx::card::CardRun run(card, prompts, *qx::platform::DefaultEnv().xml);
+    const int32_t result = run.Run(reply);
     Check(result == card.status());
     Check(card.message().size() <= qx::card::CardLibrary::kMaxMessageLength);
     Check(reader.commits() <= 1);

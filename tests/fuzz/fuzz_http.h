@@ -6,6 +6,8 @@
 #include <algorithm>
 #include <cstring>
 #include <memory>
+#include <optional>
+#include <span>
 #include <string>
 #include <string_view>
 
@@ -16,26 +18,20 @@ namespace qx::fuzz {
 class CannedRequest final : public platform::HttpRequest {
  public:
   explicit CannedRequest(const std::string& body) : body_(body) {}
-  platform::HttpError Send(std::string_view, std::string_view) override {
+  Status Post(std::span<const platform::HttpHeader>, std::string_view) override {
     at_ = 0;
-    return {};
+    return Status::Ok();
   }
-  platform::HttpError QueryStatusCode(uint32_t* status) override {
-    *status = 200;
-    return {};
-  }
-  platform::HttpError QueryRawHeaders(std::string* headers) override {
-    *headers = "HTTP/1.1 200 OK\r\n\r\n";
-    return {};
-  }
-  platform::CredentialAnswer AskCredentials(platform::Prompts&) override {
-    return platform::CredentialAnswer::kCancel;
-  }
-  platform::HttpError Read(char* buffer, std::size_t size, std::size_t* read) override {
+  uint32_t status() const override { return 200; }
+  std::optional<std::string> Header(std::string_view) override { return std::nullopt; }
+  Status Read(char* buffer, std::size_t size, std::size_t* read) override {
     *read = std::min(size, body_.size() - at_);
     std::memcpy(buffer, body_.data() + at_, *read);
     at_ += *read;
-    return {};
+    return Status::Ok();
+  }
+  platform::CredentialAnswer AskCredentials(platform::Prompts&) override {
+    return platform::CredentialAnswer::kCancel;
   }
 
  private:
@@ -46,11 +42,9 @@ class CannedRequest final : public platform::HttpRequest {
 class CannedConnection final : public platform::HttpConnection {
  public:
   explicit CannedConnection(const std::string& body) : body_(body) {}
-  void SetConnectedState() override {}
-  platform::HttpError OpenRequest(std::string_view, std::string_view, uint32_t,
-                                  std::unique_ptr<platform::HttpRequest>* request) override {
+  Status OpenRequest(std::string_view, std::unique_ptr<platform::HttpRequest>* request) override {
     *request = std::make_unique<CannedRequest>(body_);
-    return {};
+    return Status::Ok();
   }
 
  private:
@@ -62,12 +56,11 @@ class CannedHttpClient final : public platform::HttpClient {
   // What every request is answered with; may change between calls.
   std::string body;
 
-  platform::HttpError Connect(const std::string&, uint16_t,
-                              std::unique_ptr<platform::HttpConnection>* connection) override {
+  Status Connect(const std::string&, uint16_t,
+                 std::unique_ptr<platform::HttpConnection>* connection) override {
     *connection = std::make_unique<CannedConnection>(body);
-    return {};
+    return Status::Ok();
   }
-  bool CrackUrl(std::string_view, platform::UrlParts*) override { return false; }
   void SetTimeouts(std::chrono::milliseconds, std::chrono::milliseconds) override {}
 };
 

@@ -1,6 +1,7 @@
-// Request assembly on arbitrary request bytes with arbitrary stored login and user values. The
+// Completing requests on arbitrary request bytes with arbitrary stored login and user values. The
 // input is split at 0x01 bytes: request, login information, center id, staff id, staff name.
 // A completed request carries exactly one block of each kind, whatever the stored values hold,
+// (one parse for both blocks writes what a parse per block writes),
 // and the FunctionID found in it is the one found in the request (unless the request's document
 // element is itself the FunctionID: the blocks are appended to it and their text joins its text).
 #include <cstddef>
@@ -12,8 +13,8 @@
 #include <string_view>
 #include <vector>
 
-#include "message/reply_reader.h"
-#include "message/request_assembly.h"
+#include "message/reply.h"
+#include "message/request.h"
 #include "platform/env.h"
 #include "platform/xml_document.h"
 
@@ -39,24 +40,40 @@ extern "C" int LLVMFuzzerTestOneInput(const uint8_t* data, size_t size) {
   const std::string& request = parts[0];
   const qx::message::UserInfo user{parts[2], parts[3], parts[4]};
 
+  // As a business call does it: one parse for the FunctionID and both blocks.
+  qx::message::Request once(xml, request);
   std::string before;
-  const int32_t found_before = qx::message::ExtractFunctionId(xml, request, &before);
+  const qx::message::FunctionIdLookup found_before = once.FunctionId(&before);
+  const bool user_added = once.InsertUserInfo(user);
+  const bool login_added = user_added && once.InsertLoginInfo(parts[1]);
+  std::optional<std::string> completed = once.Completed();
 
-  std::optional<std::string> with_user = qx::message::InsertUserInfo(xml, request, user);
-  if (!with_user) return 0;
+  // One block at a time, each on a parse of its own, gives the same.
+  qx::message::Request first(xml, request);
+  if (!first.InsertUserInfo(user)) {
+    Check(!user_added);
+    return 0;
+  }
+  std::optional<std::string> with_user = first.Completed();
+  Check(user_added && with_user.has_value());
   if (user.center_id.empty()) {
     Check(*with_user == request);
   } else {
-    Check(qx::message::CountElements(xml, *with_user, "user_info") == 1);
+    Check(qx::message::Reply(xml, *with_user).CountElements("user_info") == 1);
   }
-  std::optional<std::string> completed = qx::message::InsertLoginInfo(xml, *with_user, parts[1]);
-  if (!completed) return 0;
-  Check(qx::message::CountElements(xml, *completed, "addition-xml") == 1);
+  qx::message::Request second(xml, *with_user);
+  if (!second.InsertLoginInfo(parts[1])) {
+    Check(!login_added);
+    return 0;
+  }
+  Check(login_added && completed.has_value() && second.Completed() == completed);
+  qx::message::Reply sent(xml, *completed);
+  Check(sent.CountElements("addition-xml") == 1);
   if (!user.center_id.empty()) {
-    Check(qx::message::CountElements(xml, *completed, "user_info") == 1);
+    Check(sent.CountElements("user_info") == 1);
   }
   std::string after;
-  const int32_t found_after = qx::message::ExtractFunctionId(xml, *completed, &after);
+  const qx::message::FunctionIdLookup found_after = sent.FunctionId(&after);
   bool root_is_function_id = false;
   try {
     std::unique_ptr<qx::platform::XmlDocument> doc = xml.NewDocument();
@@ -64,7 +81,7 @@ extern "C" int LLVMFuzzerTestOneInput(const uint8_t* data, size_t size) {
         doc->LoadXml(request) && doc->NodeName(doc->DocumentElement()) == "FunctionID";
   } catch (...) {
   }
-  if (found_before == qx::message::kFunctionIdFound && !root_is_function_id) {
+  if (found_before == qx::message::FunctionIdLookup::kFound && !root_is_function_id) {
     Check(found_after == found_before && after == before);
   }
   return 0;

@@ -46,11 +46,10 @@ TEST_F(InterfaceTest, ComPortRules) {
 // An HTTP client that can make no connection object, whatever the server.
 class NoConnections final : public platform::HttpClient {
  public:
-  platform::HttpError Connect(const std::string&, uint16_t,
-                              std::unique_ptr<platform::HttpConnection>*) override {
-    return platform::HttpError::Other("no connection object");
+  Status Connect(const std::string&, uint16_t,
+                 std::unique_ptr<platform::HttpConnection>*) override {
+    return Status::Local("no connection object");
   }
-  bool CrackUrl(std::string_view, platform::UrlParts*) override { return false; }
   void SetTimeouts(std::chrono::milliseconds, std::chrono::milliseconds) override {}
 };
 

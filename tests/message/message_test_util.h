@@ -13,7 +13,7 @@
 #include <string_view>
 #include <vector>
 
-#include "platform/posix/default_parts.h"
+#include "platform/env.h"
 #include "platform/xml_document.h"
 
 namespace qx::test {
@@ -53,7 +53,7 @@ class FaultyXmlFactory final : public platform::XmlFactory {
 
   std::unique_ptr<platform::XmlDocument> NewDocument() override {
     Tick();
-    return std::make_unique<Doc>(this, platform::posix::DefaultXmlFactory().NewDocument());
+    return std::make_unique<Doc>(this, platform::DefaultEnv().xml->NewDocument());
   }
 
  private:

@@ -52,21 +52,21 @@ TEST(PosixFileSystem, ReplaceKeepsPermissionsAndReadsBackExactBytes) {
   ScratchDir dir;
   FileSystem& files = posix::DefaultFileSystem();
   const std::string path = dir.path() + "/qx_interface.ini";
-  std::string error;
   const std::string bytes("[center]\r\nname=\xB1\xB1\0x\r\n", 20);
-  ASSERT_TRUE(files.ReplaceAll(path, bytes, &error)) << error;
+  ASSERT_TRUE(files.ReplaceAll(path, bytes).ok());
   ASSERT_EQ(chmod(path.c_str(), 0600), 0);
-  ASSERT_TRUE(files.ReplaceAll(path, bytes + "more", &error)) << error;
+  ASSERT_TRUE(files.ReplaceAll(path, bytes + "more").ok());
   struct stat st;
   ASSERT_EQ(stat(path.c_str(), &st), 0);
   EXPECT_EQ(st.st_mode & 07777, 0600u);
   std::string content;
-  ASSERT_TRUE(files.ReadAll(path, &content, &error));
+  ASSERT_TRUE(files.ReadAll(path, &content).ok());
   EXPECT_EQ(content, bytes + "more");
   EXPECT_TRUE(files.Exists(path));
   EXPECT_FALSE(files.Exists(path + ".none"));
-  EXPECT_FALSE(files.ReadAll(path + ".none", &content, &error));
-  EXPECT_NE(error.find(path + ".none"), std::string::npos);
+  const Status missing = files.ReadAll(path + ".none", &content);
+  EXPECT_EQ(missing.kind(), Status::Kind::kLocal);
+  EXPECT_NE(missing.words().find(path + ".none"), std::string::npos);
   EXPECT_EQ(dir.Count(), 1);  // no temporary file left behind
 }
 
@@ -75,8 +75,7 @@ TEST(PosixFileSystem, AWriteCutShortByAFileSizeLimitLeavesTheOldFile) {
   FileSystem& files = posix::DefaultFileSystem();
   const std::string path = dir.path() + "/qx_interface.ini";
   const std::string old_content = "[center]\r\nserver=10.0.0.1\r\n\r\n";
-  std::string error;
-  ASSERT_TRUE(files.ReplaceAll(path, old_content, &error));
+  ASSERT_TRUE(files.ReplaceAll(path, old_content).ok());
 
   pid_t child = fork();
   ASSERT_GE(child, 0);
@@ -84,8 +83,7 @@ TEST(PosixFileSystem, AWriteCutShortByAFileSizeLimitLeavesTheOldFile) {
     signal(SIGXFSZ, SIG_IGN);
     rlimit limit{16, 16};
     setrlimit(RLIMIT_FSIZE, &limit);
-    std::string child_error;
-    bool written = files.ReplaceAll(path, std::string(4096, 'x'), &child_error);
+    const bool written = files.ReplaceAll(path, std::string(4096, 'x')).ok();
     _exit(written ? 1 : 0);
   }
   int status = 0;
@@ -93,10 +91,10 @@ TEST(PosixFileSystem, AWriteCutShortByAFileSizeLimitLeavesTheOldFile) {
   ASSERT_TRUE(WIFEXITED(status));
   EXPECT_EQ(WEXITSTATUS(status), 0) << "the cut-short write was reported as done";
   std::string content;
-  ASSERT_TRUE(files.ReadAll(path, &content, &error));
+  ASSERT_TRUE(files.ReadAll(path, &content).ok());
   EXPECT_EQ(content, old_content);
   EXPECT_EQ(dir.Count(), 1);
-  EXPECT_FALSE(files.ReplaceAll(dir.path() + "/missing/qx_interface.ini", "x", &error));
+  EXPECT_FALSE(files.ReplaceAll(dir.path() + "/missing/qx_interface.ini", "x").ok());
 }
 
 TEST(PosixFileSystem, CurrentDirectoryOfAnyLength) {

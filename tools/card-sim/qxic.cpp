@@ -8,7 +8,7 @@
 //                     qxic-card.txt beside this library. No file: no card in the reader.
 //   QXIC_PORT         the port the reader is on (default 1).
 //   QXIC_FAULTS       fault rules, e.g. "ICStart=fail-times:1;ICGet:card_no=fail" (the grammar is
-//                     in src/platform/fake/fake_card_faults.h).
+//                     in card_faults.h).
 //   QXIC_FAULTS_FILE  a file holding more fault rules, one a line.
 //   QXIC_JOURNAL      a file to which one line per call is appended ("ICGet(card_no)=0").
 // The counts of the fault rules start afresh whenever the rules change and when the library is
@@ -33,8 +33,8 @@
 #include <sstream>
 #include <string>
 
+#include "card-sim/simulated_card_reader.h"
 #include "platform/dynamic_library.h"
-#include "platform/fake/fake_card_reader.h"
 
 #ifdef _WIN32
 #define QXIC_EXPORT extern "C"  // exported by name through qxic.def
@@ -44,7 +44,7 @@
 
 namespace {
 
-using qx::platform::fake::CardItems;
+using qxic::CardItems;
 
 std::string EnvText(const char* name) {
   const char* value = std::getenv(name);
@@ -103,7 +103,7 @@ bool WriteAllTo(int fd, const std::string& bytes) {
 }
 #endif
 
-class FileCardReader final : public qx::platform::fake::CardReaderCore {
+class FileCardReader final : public qxic::SimulatedCardReader {
  public:
   // Takes in the environment as it is now; called before every call.
   void Refresh() {

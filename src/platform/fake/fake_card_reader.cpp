@@ -1,147 +1,91 @@
 #include "platform/fake/fake_card_reader.h"
 
-#include <algorithm>
 #include <cstring>
-#include <utility>
 
 namespace qx::platform::fake {
+namespace {
 
-std::string CardReaderCore::EscapeArgument(std::string_view text) {
-  std::string out;
-  for (char c : text) {
-    switch (c) {
-      case '\\':
-      case ',':
-      case ')':
-        out.push_back('\\');
-        out.push_back(c);
-        break;
-      case '\n':
-        out.append("\\n");
-        break;
-      default:
-        out.push_back(c);
+// The reader the entry points act on: that of the library loaded last.
+FakeCardReader* active_reader = nullptr;
+
+int QX_CARD_CALL FakeICReset() { return active_reader->Reset(); }
+int QX_CARD_CALL FakeICStart(int port) { return active_reader->Start(port); }
+int QX_CARD_CALL FakeICGet(const char* name, char* value) {
+  return active_reader->Get(name, value);
+}
+int QX_CARD_CALL FakeICPut(const char* name, const char* value) {
+  return active_reader->Put(name, value);
+}
+int QX_CARD_CALL FakeICExecute(int port) { return active_reader->Execute(port); }
+int QX_CARD_CALL FakeICGeterrMsg(char* text) { return active_reader->GeterrMsg(text); }
+
+// Typed first, so that a signature that drifts from the library's fails to compile.
+constexpr ICResetFunction kReset = FakeICReset;
+constexpr ICStartFunction kStart = FakeICStart;
+constexpr ICGetFunction kGet = FakeICGet;
+constexpr ICPutFunction kPut = FakeICPut;
+constexpr ICExecuteFunction kExecute = FakeICExecute;
+constexpr ICGeterrMsgFunction kGeterrMsg = FakeICGeterrMsg;
+
+void* AsEntryPoint(auto function) { return reinterpret_cast<void*>(function); }
+
+}  // namespace
+
+class FakeDynamicLibrary final : public DynamicLibrary {
+ public:
+  explicit FakeDynamicLibrary(FakeLibraryLoader& loader) : loader_(loader) {
+    ++loader_.loads_;
+    active_reader = &loader_.reader_;
+  }
+  ~FakeDynamicLibrary() override {
+    ++loader_.unloads_;
+    if (active_reader == &loader_.reader_ && loader_.loaded() == 0) {
+      active_reader = nullptr;
     }
   }
-  return out;
-}
 
-int CardReaderCore::Fail(std::string text) {
-  last_error_ = std::move(text);
-  return -1;
-}
-
-std::optional<int> CardReaderCore::Injected(std::string_view entry, std::string_view item) {
-  std::optional<int> forced = faults_.Check(entry, item);
-  if (forced && *forced < 0) {
-    std::string text = std::string(entry) + " failed (injected fault)";
-    if (!item.empty()) {
-      text += " for item " + std::string(item);
+  void* FindEntryPoint(const std::string& name) override {
+    if (loader_.reader_.faults().IsMissing(name)) {
+      return nullptr;
     }
-    last_error_ = std::move(text);
+    if (name == "ICReset") return AsEntryPoint(kReset);
+    if (name == "ICStart") return AsEntryPoint(kStart);
+    if (name == "ICGet") return AsEntryPoint(kGet);
+    if (name == "ICPut") return AsEntryPoint(kPut);
+    if (name == "ICExecute") return AsEntryPoint(kExecute);
+    if (name == "ICGeterrMsg") return AsEntryPoint(kGeterrMsg);
+    return nullptr;
   }
-  return forced;
-}
 
-int CardReaderCore::Record(std::string line, int result) {
-  line += "=" + std::to_string(result);
-  Journal(line);
-  return result;
-}
+ private:
+  FakeLibraryLoader& loader_;
+};
 
-int CardReaderCore::Reset() {
-  int result = 0;
-  if (std::optional<int> forced = Injected("ICReset", "")) {
-    result = *forced;
-  } else {
-    started_ = false;
-    staged_.clear();
+Status FakeLibraryLoader::Load(const std::string& file_name,
+                               std::unique_ptr<DynamicLibrary>* library) {
+  library->reset();
+  if (!library_present_ || file_name != library_name_) {
+    return Status::NotFound(file_name + ": cannot open shared object file");
   }
-  return Record("ICReset()", result);
+  *library = std::make_unique<FakeDynamicLibrary>(*this);
+  return Status::Ok();
 }
 
-int CardReaderCore::Start(int port) {
-  int result = 0;
-  if (std::optional<int> forced = Injected("ICStart", "")) {
-    result = *forced;
-  } else if (port != reader_port_) {
-    result = Fail("no card reader on port " + std::to_string(port));
-  } else if (std::optional<CardItems> card = ReadCard()) {
-    card_ = std::move(*card);
-    staged_.clear();
-    started_ = true;
-  } else {
-    started_ = false;
-    result = Fail("no card in the reader");
+std::optional<CardItems> FakeCardReader::ReadCard() {
+  if (!card_present_) {
+    return std::nullopt;
   }
-  return Record("ICStart(" + std::to_string(port) + ")", result);
+  return card_;
 }
 
-int CardReaderCore::Get(const char* name, char* value) {
-  const std::string item = name != nullptr ? name : "";
-  int result = 0;
-  if (std::optional<int> forced = Injected("ICGet", item)) {
-    result = *forced;
-  } else if (!started_) {
-    result = Fail("card reader not started");
-  } else if (auto it = card_.find(item); it == card_.end()) {
-    result = Fail("no item " + item + " on the card");
-  } else {
-    faults_.WriteValue(it->second, value);
+bool FakeCardReader::WriteCard(const CardItems& items, std::string* error) {
+  if (!card_present_) {
+    *error = "card removed";
+    return false;
   }
-  return Record("ICGet(" + EscapeArgument(item) + ")", result);
-}
-
-int CardReaderCore::Put(const char* name, const char* value) {
-  const std::string item = name != nullptr ? name : "";
-  const std::string text = value != nullptr ? value : "";
-  int result = 0;
-  if (std::optional<int> forced = Injected("ICPut", item)) {
-    result = *forced;
-  } else if (!started_) {
-    result = Fail("card reader not started");
-  } else if (card_.find(item) == card_.end()) {
-    result = Fail("no item " + item + " on the card");
-  } else if (text.size() > kMaxValueLength) {
-    result = Fail("value for " + item + " longer than 99 bytes");
-  } else {
-    staged_[item] = text;
-  }
-  return Record("ICPut(" + EscapeArgument(item) + "," + EscapeArgument(text) + ")", result);
-}
-
-int CardReaderCore::Execute(int port) {
-  int result = 0;
-  if (std::optional<int> forced = Injected("ICExecute", "")) {
-    result = *forced;
-  } else if (port != reader_port_) {
-    result = Fail("no card reader on port " + std::to_string(port));
-  } else if (!started_) {
-    result = Fail("card reader not started");
-  } else if (!staged_.empty()) {
-    // Onto the card in the reader now, so that values of a card put in meanwhile are not lost.
-    std::optional<CardItems> card = ReadCard();
-    std::string error;
-    if (!card) {
-      result = Fail("no card in the reader");
-    } else {
-      for (const auto& [item, text] : staged_) {
-        (*card)[item] = text;
-      }
-      if (!WriteCard(*card, &error)) {
-        result = Fail("card not written: " + error);
-      } else {
-        card_ = std::move(*card);
-        staged_.clear();
-      }
-    }
-  }
-  return Record("ICExecute(" + std::to_string(port) + ")", result);
-}
-
-int CardReaderCore::GeterrMsg(char* text) {
-  faults_.WriteErrorText(last_error_, text);
-  return Record("ICGeterrMsg()", 0);
+  card_ = items;
+  ++commits_;
+  return true;
 }
 
 }  // namespace qx::platform::fake

@@ -1,81 +1,70 @@
-// The behaviour of a card reader with one card, shared by the in-process double
-// (fake_card_library.h) and the simulated card reader library (tools/card-sim): items of the card
-// read with ICGet, new values staged with ICPut and written all together by ICExecute, faults
-// from CardFaults, and a journal line for every call. Where the card lives (memory, a file) and
-// where the journal goes is up to the subclass. Standard C++ only.
-//
-// The reader answers like this:
-//   ICReset()          0; forgets the started state and anything staged.
-//   ICStart(port)      -1 when port is not the reader's port or no card is in the reader; else
-//                      reads the card, forgets anything staged, 0.
-//   ICGet(name, v)     -1 before a successful ICStart or for an item the card does not hold;
-//                      else the item's value (at most 99 bytes) and its zero into v, 0.
-//   ICPut(name, v)     -1 before ICStart, for an unknown item or a value over 99 bytes; else
-//                      stages it, 0. The card does not change.
-//   ICExecute(port)    -1 for another port, before ICStart, or with no card; else writes every
-//                      staged value onto the card in the reader in one piece (all or nothing),
-//                      forgets them, 0. With nothing staged the card is left as it is.
-//   ICGeterrMsg(t)     the text of the last failure into t, shaped by the faults; 0.
-// Journal lines: "ICReset()=0", "ICStart(1)=0", "ICGet(card_no)=0", "ICPut(name,value)=0",
-// "ICExecute(1)=-1", "ICGeterrMsg()=0"; in arguments '\\', ',', ')' and line breaks are escaped
-// with a backslash ("\\\\", "\\,", "\\)", "\\n").
+// An in-memory card reader behind a LibraryLoader: what CardLibrary loads in tests instead of the
+// vendor's library. The loader hands out real function pointers (the entry points are plain
+// functions, as a shared library's are) that act on the one FakeCardReader the loader serves.
+// Faults come from the reader's CardFaults (see tools/card-sim/card_faults.h), including entry
+// points the "library" does not export. One loaded library at a time: the entry points act on the
+// reader of the library loaded last.
 #ifndef QX_PLATFORM_FAKE_FAKE_CARD_READER_H_
 #define QX_PLATFORM_FAKE_FAKE_CARD_READER_H_
 
-#include <map>
-#include <optional>
+#include <memory>
 #include <string>
-#include <string_view>
+#include <vector>
 
-#include "platform/fake/fake_card_faults.h"
+#include "card-sim/simulated_card_reader.h"
+#include "platform/dynamic_library.h"
 
 namespace qx::platform::fake {
 
-using CardItems = std::map<std::string, std::string>;
+using CardItems = qxic::CardItems;
 
-class CardReaderCore {
+class FakeCardReader final : public qxic::SimulatedCardReader {
  public:
-  static constexpr std::size_t kMaxValueLength = 99;
+  // The card in the reader; tests change it freely, also between two calls of a run.
+  CardItems& card() { return card_; }
+  void set_card_present(bool present) { card_present_ = present; }
 
-  CardReaderCore() = default;
-  CardReaderCore(const CardReaderCore&) = delete;
-  CardReaderCore& operator=(const CardReaderCore&) = delete;
-  virtual ~CardReaderCore() = default;
+  // Every call in order, as journal lines (see fake_card_reader.h).
+  const std::vector<std::string>& journal() const { return journal_; }
+  void ClearJournal() { journal_.clear(); }
 
-  int Reset();
-  int Start(int port);
-  int Get(const char* name, char* value);
-  int Put(const char* name, const char* value);
-  int Execute(int port);
-  int GeterrMsg(char* text);
-
-  CardFaults& faults() { return faults_; }
-  int reader_port() const { return reader_port_; }
-  void set_reader_port(int port) { reader_port_ = port; }
-  const std::string& last_error() const { return last_error_; }
-
-  // A journal line's escaping of one argument.
-  static std::string EscapeArgument(std::string_view text);
+  // How often ICExecute wrote the card.
+  int commits() const { return commits_; }
 
  protected:
-  // The card now in the reader; nullopt when there is none.
-  virtual std::optional<CardItems> ReadCard() = 0;
-  // Replaces the card's items, all or nothing. False with *error when it could not.
-  virtual bool WriteCard(const CardItems& items, std::string* error) = 0;
-  virtual void Journal(const std::string& line) = 0;
+  std::optional<CardItems> ReadCard() override;
+  bool WriteCard(const CardItems& items, std::string* error) override;
+  void Journal(const std::string& line) override { journal_.push_back(line); }
 
  private:
-  int Fail(std::string text);
-  // The result a fault forces on this call, recording its failure text; nullopt when none.
-  std::optional<int> Injected(std::string_view entry, std::string_view item);
-  int Record(std::string line, int result);
-
-  CardFaults faults_;
-  int reader_port_ = 1;
-  bool started_ = false;
   CardItems card_;
-  CardItems staged_;
-  std::string last_error_;
+  bool card_present_ = true;
+  std::vector<std::string> journal_;
+  int commits_ = 0;
+};
+
+class FakeLibraryLoader final : public LibraryLoader {
+ public:
+  explicit FakeLibraryLoader(FakeCardReader& reader, std::string library_name = kCardLibraryName)
+      : reader_(reader), library_name_(std::move(library_name)) {}
+
+  // Null for any other name than the library's, and when the library is absent.
+  Status Load(const std::string& file_name, std::unique_ptr<DynamicLibrary>* library) override;
+
+  void set_library_present(bool present) { library_present_ = present; }
+  int loads() const { return loads_; }
+  int unloads() const { return unloads_; }
+  // Libraries loaded and not yet unloaded.
+  int loaded() const { return loads_ - unloads_; }
+
+ private:
+  friend class FakeDynamicLibrary;
+
+  FakeCardReader& reader_;
+  std::string library_name_;
+  bool library_present_ = true;
+  int loads_ = 0;
+  int unloads_ = 0;
 };
 
 }  // namespace qx::platform::fake

@@ -24,23 +24,20 @@ class FakeFileSystem final : public FileSystem {
   bool Exists(const std::string& path) override {
     return files.count(path) != 0 || unreadable.count(path) != 0;
   }
-  bool ReadAll(const std::string& path, std::string* content, std::string* error) override {
+  Status ReadAll(const std::string& path, std::string* content) override {
     if (unreadable.count(path) != 0 || files.count(path) == 0) {
-      *error = "open " + path + ": Permission denied";
-      return false;
+      return Status::Local("open " + path + ": Permission denied");
     }
     *content = files[path];
-    return true;
+    return Status::Ok();
   }
-  bool ReplaceAll(const std::string& path, const std::string& content,
-                  std::string* error) override {
+  Status ReplaceAll(const std::string& path, const std::string& content) override {
     ++replace_calls;
     if (replace_failures_after >= 0 && replace_calls > replace_failures_after) {
-      *error = "write " + path + ": No space left on device";
-      return false;
+      return Status::Local("write " + path + ": No space left on device");
     }
     files[path] = content;
-    return true;
+    return Status::Ok();
   }
 };
 

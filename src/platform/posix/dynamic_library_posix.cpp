@@ -48,9 +48,10 @@ std::string OwnDirectory() {
 
 class PosixLibraryLoader final : public LibraryLoader {
  public:
-  std::unique_ptr<DynamicLibrary> Load(const std::string& file_name) override {
+  Status Load(const std::string& file_name, std::unique_ptr<DynamicLibrary>* library) override {
+    library->reset();
     if (file_name.empty()) {
-      return nullptr;  // dlopen("") would hand back the main program
+      return Status::NotFound("no file name");  // dlopen("") would hand back the main program
     }
     void* handle = dlopen(file_name.c_str(), RTLD_NOW | RTLD_LOCAL);
     if (handle == nullptr && file_name.find('/') == std::string::npos) {
@@ -61,10 +62,11 @@ class PosixLibraryLoader final : public LibraryLoader {
       }
     }
     if (handle == nullptr) {
-      dlerror();
-      return nullptr;
+      const char* words = dlerror();
+      return Status::NotFound(words != nullptr ? words : file_name);
     }
-    return std::make_unique<PosixDynamicLibrary>(handle);
+    *library = std::make_unique<PosixDynamicLibrary>(handle);
+    return Status::Ok();
   }
 };
 

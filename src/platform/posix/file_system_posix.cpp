@@ -16,6 +16,7 @@
 #include <string>
 #include <vector>
 
+#include "base/status.h"
 #include "platform/file_system.h"
 #include "platform/posix/default_parts.h"
 
@@ -140,11 +141,10 @@ class PosixFileSystem final : public FileSystem {
     return ::stat(path.c_str(), &status) == 0;
   }
 
-  bool ReadAll(const std::string& path, std::string* content, std::string* error) override {
+  Status ReadAll(const std::string& path, std::string* content) override {
     int fd = ::open(path.c_str(), O_RDONLY | O_CLOEXEC);
     if (fd < 0) {
-      *error = ErrorText("open", path, errno);
-      return false;
+      return Status::Local(ErrorText("open", path, errno));
     }
     content->clear();
     char chunk[65536];
@@ -154,9 +154,9 @@ class PosixFileSystem final : public FileSystem {
         if (errno == EINTR) {
           continue;
         }
-        *error = ErrorText("read", path, errno);
+        const int read_errno = errno;
         ::close(fd);
-        return false;
+        return Status::Local(ErrorText("read", path, read_errno));
       }
       if (got == 0) {
         break;
@@ -164,30 +164,26 @@ class PosixFileSystem final : public FileSystem {
       content->append(chunk, static_cast<std::size_t>(got));
     }
     ::close(fd);
-    return true;
+    return Status::Ok();
   }
 
-  bool ReplaceAll(const std::string& link_path, const std::string& content,
-                  std::string* error) override {
+  Status ReplaceAll(const std::string& link_path, const std::string& content) override {
     std::string path;
     int link_errno = 0;
     if (!FollowLinks(link_path, &path, &link_errno)) {
-      *error = ErrorText("follow the link", link_path, link_errno);
-      return false;
+      return Status::Local(ErrorText("follow the link", link_path, link_errno));
     }
     struct stat old_status;
     const bool existed = ::stat(path.c_str(), &old_status) == 0;
     if (existed && !MayWrite(path, old_status)) {
-      *error = ErrorText("replace", path, EACCES);
-      return false;
+      return Status::Local(ErrorText("replace", path, EACCES));
     }
     std::string temp_path = path + ".XXXXXX";
     std::vector<char> name(temp_path.begin(), temp_path.end());
     name.push_back('\0');
     int fd = ::mkstemp(name.data());
     if (fd < 0) {
-      *error = ErrorText("create a temporary file beside", path, errno);
-      return false;
+      return Status::Local(ErrorText("create a temporary file beside", path, errno));
     }
     temp_path.assign(name.data());
     mode_t mode = 0644;
@@ -223,15 +219,14 @@ class PosixFileSystem final : public FileSystem {
     }
     if (failed != nullptr) {
       ::unlink(temp_path.c_str());
-      *error = ErrorText(failed, path, saved_errno);
-      return false;
+      return Status::Local(ErrorText(failed, path, saved_errno));
     }
     int dir = ::open(DirectoryOf(path).c_str(), O_RDONLY | O_DIRECTORY | O_CLOEXEC);
     if (dir >= 0) {
       ::fsync(dir);
       ::close(dir);
     }
-    return true;
+    return Status::Ok();
   }
 };
 

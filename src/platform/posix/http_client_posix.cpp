@@ -1,10 +1,11 @@
 // The HTTP client on POSIX, over libcurl's multi interface.
 //
-// WinInet hands back control after the response headers and lets the caller pull the body piece
-// by piece (InternetReadFile). libcurl's easy interface runs a whole transfer in one call, so a
-// request drives a multi handle instead: Send runs it until the first byte of the final body (or
-// the end of the transfer), the write callback then pauses the transfer, and every Read resumes it
-// until the piece asked for is in. At most one piece and one network chunk are held here.
+// The caller gets control back after the response headers and pulls the body piece by piece.
+// libcurl's easy interface runs a whole transfer in one call, so a request drives a multi handle
+// instead: Post runs it until the first byte of the final body (or the end of the transfer), the
+// write callback then pauses the transfer, and every Read resumes it until the piece asked for
+// is in. At most one piece and one network chunk are held here. Response header lines are read
+// as they arrive (ReadHeaderLine) into the status and a list of names and values.
 //
 // Quirks handled where they arise:
 //  - libcurl is initialised once per process (std::call_once); libcurl 7.88 with the threaded
@@ -15,7 +16,8 @@
 //    runs, and one raised meanwhile is taken off the thread's pending set before unblocking.
 //  - Headers: libcurl adds Accept, Content-Type (for a POST) and Expect of its own; each is
 //    removed or replaced so that the wire carries exactly the request line, Host, Content-Length
-//    and the caller's block, in that order. HTTP/1.1 is forced. No redirect is followed.
+//    and the caller's headers, in that order. HTTP/1.1 is forced. No redirect is followed, and
+//    nothing is cached.
 //  - The easy and multi handles (and with them live connections and the DNS cache) are kept in
 //    the client between requests: connection objects come and go per exchange, connections do
 //    not have to.
@@ -25,6 +27,8 @@
 //    its own; the challenge of the 401 already in hand is answered here instead
 //    (posix/http_digest.h), so the retry is one request with the body and the Authorization.
 //  - Port 0 is the service's default, 80, as for WinInet.
+//  - Failures become qx::Status here: libcurl's own words (curl_easy_strerror and the error
+//    buffer); kLocal for memory and set-up failures, kNetwork for everything on the wire.
 #include <curl/curl.h>
 #include <signal.h>
 #include <time.h>
@@ -40,10 +44,13 @@
 #include <memory>
 #include <mutex>
 #include <optional>
+#include <span>
 #include <string>
+#include <string_view>
 #include <utility>
 #include <vector>
 
+#include "base/status.h"
 #include "platform/http_client.h"
 #include "platform/posix/default_parts.h"
 #include "platform/posix/http_digest.h"
@@ -117,26 +124,31 @@ class SigpipeBlock {
 
 // ---- helpers -----------------------------------------------------------------------------------
 
-std::string Lower(std::string_view text) {
-  std::string out(text);
-  for (char& c : out) {
-    c = static_cast<char>(std::tolower(static_cast<unsigned char>(c)));
-  }
-  return out;
+bool EqualsNoCase(std::string_view a, std::string_view b) {
+  return a.size() == b.size() && std::equal(a.begin(), a.end(), b.begin(), [](char x, char y) {
+           return std::tolower(static_cast<unsigned char>(x)) ==
+                  std::tolower(static_cast<unsigned char>(y));
+         });
 }
 
 bool StartsWithNoCase(std::string_view text, std::string_view prefix) {
-  return text.size() >= prefix.size() && Lower(text.substr(0, prefix.size())) == Lower(prefix);
+  return text.size() >= prefix.size() && EqualsNoCase(text.substr(0, prefix.size()), prefix);
+}
+
+std::string_view TrimBlanks(std::string_view text) {
+  while (!text.empty() && (text.front() == ' ' || text.front() == '\t')) text.remove_prefix(1);
+  while (!text.empty() && (text.back() == ' ' || text.back() == '\t')) text.remove_suffix(1);
+  return text;
 }
 
 // Bytes that may not stand in a URL path as they are (space, controls, non-ASCII) are escaped.
-std::string EscapePath(std::string_view object) {
+std::string EscapePath(std::string_view path) {
   static const char kHex[] = "0123456789ABCDEF";
   std::string out;
-  if (object.empty() || object.front() != '/') {
+  if (path.empty() || path.front() != '/') {
     out += '/';
   }
-  for (char c : object) {
+  for (char c : path) {
     auto u = static_cast<unsigned char>(c);
     if (u <= 0x20 || u >= 0x7f || c == '"' || c == '<' || c == '>' || c == '\\' || c == '^' ||
         c == '`' || c == '{' || c == '|' || c == '}') {
@@ -150,7 +162,9 @@ std::string EscapePath(std::string_view object) {
   return out;
 }
 
-HttpError CurlFailure(CURLcode code, const char* detail) {
+Status OutOfMemory() { return Status::Local("No HTTP request can be made: out of memory."); }
+
+Status CurlFailure(CURLcode code, const char* detail) {
   std::string text = curl_easy_strerror(code);
   if (detail != nullptr && detail[0] != '\0') {
     text += ": ";
@@ -165,14 +179,58 @@ HttpError CurlFailure(CURLcode code, const char* detail) {
     case CURLE_BAD_FUNCTION_ARGUMENT:
     case CURLE_UNKNOWN_OPTION:
     case CURLE_NOT_BUILT_IN:
-      return HttpError::Other(std::move(text));
+      return Status::Local(std::move(text));
     default:
-      return HttpError::Internet(std::move(text));
+      return Status::Network(std::move(text));
   }
 }
 
-// ---- the session
-// ---------------------------------------------------------------------------------
+Status MultiFailure(const char* what, CURLMcode code) {
+  return Status::Local(std::string(what) + curl_multi_strerror(code));
+}
+
+// ---- the response's head, line by line ---------------------------------------------------------
+
+// The status and headers of the latest response of a transfer. libcurl hands over one line per
+// call, line end included, for every response of the transfer (a 100 Continue, an authentication
+// round): a status line starts the head anew.
+struct ResponseHead {
+  uint32_t status = 0;  // 0 until a status line "HTTP/x <3 digits>" was read
+  std::vector<std::pair<std::string, std::string>> headers;  // names as spelled, values trimmed
+
+  void ReadHeaderLine(std::string_view line) {
+    while (!line.empty() && (line.back() == '\n' || line.back() == '\r')) line.remove_suffix(1);
+    if (StartsWithNoCase(line, "HTTP/")) {
+      *this = ResponseHead();
+      const std::size_t space = line.find(' ');
+      if (space != std::string_view::npos && line.size() >= space + 4 &&
+          std::all_of(line.begin() + static_cast<std::ptrdiff_t>(space) + 1,
+                      line.begin() + static_cast<std::ptrdiff_t>(space) + 4,
+                      [](char c) { return std::isdigit(static_cast<unsigned char>(c)) != 0; })) {
+        status = static_cast<uint32_t>((line[space + 1] - '0') * 100 +
+                                       (line[space + 2] - '0') * 10 + (line[space + 3] - '0'));
+      }
+      return;
+    }
+    if (line.empty()) {
+      return;
+    }
+    if ((line.front() == ' ' || line.front() == '\t') && !headers.empty()) {
+      // A folded continuation of the header before (obsolete, still sent by some servers).
+      headers.back().second += ' ';
+      headers.back().second += TrimBlanks(line);
+      return;
+    }
+    const std::size_t colon = line.find(':');
+    if (colon == std::string_view::npos) {
+      return;
+    }
+    headers.emplace_back(std::string(line.substr(0, colon)),
+                         std::string(TrimBlanks(line.substr(colon + 1))));
+  }
+};
+
+// ---- the session -------------------------------------------------------------------------------
 
 // One easy handle inside one multi handle: the unit a request borrows from the client.
 struct TransferSlot {
@@ -200,18 +258,19 @@ class CurlHttpRequest final : public HttpRequest {
         server_label_(std::move(server_label)) {}
   ~CurlHttpRequest() override;
 
-  HttpError Send(std::string_view headers, std::string_view body) override;
-  HttpError QueryStatusCode(uint32_t* status) override;
-  HttpError QueryRawHeaders(std::string* headers) override;
+  Status Post(std::span<const HttpHeader> headers, std::string_view body) override;
+  uint32_t status() const override { return posted_ ? head_.status : 0; }
+  std::optional<std::string> Header(std::string_view name) override;
+  Status Read(char* buffer, std::size_t size, std::size_t* read) override;
   CredentialAnswer AskCredentials(Prompts& prompts) override;
-  HttpError Read(char* buffer, std::size_t size, std::size_t* read) override;
 
  private:
   static size_t OnHeader(char* data, size_t size, size_t count, void* self);
   static size_t OnBody(char* data, size_t size, size_t count, void* self);
 
   void Detach();
-  HttpError Drive(bool until_body_starts);
+  Status SetHeaders(std::span<const HttpHeader> headers);
+  Status Drive(bool until_body_starts);
   bool Stalled();
 
   CurlHttpClient& client_;
@@ -223,12 +282,13 @@ class CurlHttpRequest final : public HttpRequest {
   curl_slist* header_list_ = nullptr;
   bool attached_ = false;
   bool sent_ = false;
+  bool posted_ = false;  // the last Post succeeded
   bool done_ = false;
   bool paused_ = false;
   CURLcode result_ = CURLE_OK;
   char error_buffer_[CURL_ERROR_SIZE] = {};
 
-  std::string headers_;    // the raw header block of the latest response
+  ResponseHead head_;      // of the latest response
   std::string pending_;    // body bytes received and not yet read
   std::size_t limit_ = 0;  // pending_ may grow while it holds fewer bytes than this
   bool body_started_ = false;
@@ -251,10 +311,7 @@ class CurlHttpConnection final : public HttpConnection {
   CurlHttpConnection(CurlHttpClient& client, std::string server, uint16_t port)
       : client_(client), server_(std::move(server)), port_(port) {}
 
-  void SetConnectedState() override {}
-
-  HttpError OpenRequest(std::string_view verb, std::string_view object, uint32_t flags,
-                        std::unique_ptr<HttpRequest>* request) override;
+  Status OpenRequest(std::string_view path, std::unique_ptr<HttpRequest>* request) override;
 
  private:
   CurlHttpClient& client_;
@@ -266,27 +323,26 @@ class CurlHttpClient final : public HttpClient {
  public:
   ~CurlHttpClient() override = default;
 
-  HttpError Connect(const std::string& server, uint16_t port,
-                    std::unique_ptr<HttpConnection>* connection) override {
+  Status Connect(const std::string& server, uint16_t port,
+                 std::unique_ptr<HttpConnection>* connection) override {
     connection->reset();
     if (server.empty()) {
-      return HttpError::Other("No server name is set for the center.");
+      return Status::Local("No server name is set for the center.");
     }
     if (server.find_first_of(" \t\r\n/?#@") != std::string::npos) {
-      return HttpError::Other("The server name \"" + server + "\" is not a host name or address.");
+      return Status::Local("The server name \"" + server + "\" is not a host name or address.");
     }
     if (port == 0) {
       port = 80;  // INTERNET_DEFAULT_HTTP_PORT: what WinInet connects to for port 0
     }
-    HttpError session = OpenSession();
-    if (!session.ok()) {
-      return session;
+    CURLcode code = InitCurlOnce();
+    if (code != CURLE_OK) {
+      return Status::Local(std::string("The internet session cannot be opened: ") +
+                           curl_easy_strerror(code));
     }
     *connection = std::make_unique<CurlHttpConnection>(*this, server, port);
-    return HttpError();
+    return Status::Ok();
   }
-
-  bool CrackUrl(std::string_view url, UrlParts* parts) override;
 
   void SetTimeouts(std::chrono::milliseconds connect, std::chrono::milliseconds stall) override {
     std::lock_guard<std::mutex> lock(mutex_);
@@ -297,15 +353,6 @@ class CurlHttpClient final : public HttpClient {
   std::pair<std::chrono::milliseconds, std::chrono::milliseconds> Timeouts() {
     std::lock_guard<std::mutex> lock(mutex_);
     return {connect_timeout_, stall_timeout_};
-  }
-
-  HttpError OpenSession() {
-    CURLcode code = InitCurlOnce();
-    if (code != CURLE_OK) {
-      return HttpError::Other(std::string("The internet session cannot be opened: ") +
-                              curl_easy_strerror(code));
-    }
-    return HttpError();
   }
 
   // A slot for one request: the kept one when it is free, else a new one.
@@ -341,31 +388,23 @@ class CurlHttpClient final : public HttpClient {
   std::chrono::milliseconds stall_timeout_ = kDefaultStallTimeout;
 };
 
-// ---- connection
-// ----------------------------------------------------------------------------------
+// ---- connection --------------------------------------------------------------------------------
 
-HttpError CurlHttpConnection::OpenRequest(std::string_view verb, std::string_view object,
-                                          uint32_t /*flags*/,
-                                          std::unique_ptr<HttpRequest>* request) {
-  // Every request is fetched from the center and no redirect is ever followed, so both flags
-  // are what libcurl does anyway.
+Status CurlHttpConnection::OpenRequest(std::string_view path,
+                                       std::unique_ptr<HttpRequest>* request) {
   request->reset();
-  if (verb != "POST") {
-    return HttpError::Other("Only POST requests are made to the center.");
-  }
   std::string host = server_;
   if (host.find(':') != std::string::npos && host.front() != '[') {
     host = "[" + host + "]";
   }
-  std::string target = EscapePath(object);
+  std::string target = EscapePath(path);
   std::string url = "http://" + host + ":" + std::to_string(port_) + target;
   *request = std::make_unique<CurlHttpRequest>(client_, std::move(url), std::move(target),
                                                server_ + ":" + std::to_string(port_));
-  return HttpError();
+  return Status::Ok();
 }
 
-// ---- request
-// -------------------------------------------------------------------------------------
+// ---- request -----------------------------------------------------------------------------------
 
 CurlHttpRequest::~CurlHttpRequest() {
   Detach();
@@ -385,13 +424,7 @@ void CurlHttpRequest::Detach() {
 }
 
 size_t CurlHttpRequest::OnHeader(char* data, size_t size, size_t count, void* self) {
-  auto* request = static_cast<CurlHttpRequest*>(self);
-  std::string_view line(data, size * count);
-  // Each response of the transfer (a 100 Continue, an authentication round) starts anew.
-  if (StartsWithNoCase(line, "HTTP/")) {
-    request->headers_.clear();
-  }
-  request->headers_.append(line);
+  static_cast<CurlHttpRequest*>(self)->head_.ReadHeaderLine(std::string_view(data, size * count));
   return size * count;
 }
 
@@ -406,34 +439,12 @@ size_t CurlHttpRequest::OnBody(char* data, size_t size, size_t count, void* self
   return size * count;
 }
 
-HttpError CurlHttpRequest::Send(std::string_view headers, std::string_view body) {
-  Detach();
-  if (!slot_) {
-    slot_ = client_.TakeSlot();
-    if (!slot_) {
-      return HttpError::Other("No HTTP request can be made: out of memory.");
-    }
-  } else {
-    curl_easy_reset(slot_->easy);
-  }
-  sent_ = false;
-  done_ = false;
-  paused_ = false;
-  body_started_ = false;
-  result_ = CURLE_OK;
-  headers_.clear();
-  pending_.clear();
-  limit_ = 0;
-  error_buffer_[0] = '\0';
-  last_bytes_ = -1;
-  last_progress_ = std::chrono::steady_clock::now();
-  body_.assign(body.data(), body.size());
-
+// The list libcurl sends after Host: the Authorization it cannot make itself, Content-Length,
+// the caller's headers, and an empty "Name:" for each header libcurl would add of its own.
+Status CurlHttpRequest::SetHeaders(std::span<const HttpHeader> headers) {
   // libcurl's Digest (a challenge we cannot answer) may send a first round without a body, so
   // libcurl must write Content-Length itself then.
   const bool curl_digest = has_credentials_ && !digest_ && (auth_methods_ & CURLAUTH_DIGEST) != 0;
-  curl_slist_free_all(header_list_);
-  header_list_ = nullptr;
   std::vector<std::string> lines;
   if (has_credentials_ && digest_) {
     // Where libcurl puts its own Authorization header: right after Host.
@@ -444,33 +455,53 @@ HttpError CurlHttpRequest::Send(std::string_view headers, std::string_view body)
   if (!curl_digest) {
     lines.push_back("Content-Length: " + std::to_string(body_.size()));
   }
-  std::string_view rest = headers;
-  while (!rest.empty()) {
-    std::size_t end = rest.find('\n');
-    std::string_view line = rest.substr(0, end);
-    rest = end == std::string_view::npos ? std::string_view() : rest.substr(end + 1);
-    if (!line.empty() && line.back() == '\r') {
-      line.remove_suffix(1);
-    }
-    if (!line.empty()) {
-      lines.emplace_back(line);
+  for (const HttpHeader& header : headers) {
+    lines.push_back(std::string(header.name) + ": " + std::string(header.value));
+  }
+  for (std::string_view own : {"Accept", "Content-Type", "Expect"}) {
+    if (std::none_of(headers.begin(), headers.end(),
+                     [&](const HttpHeader& h) { return EqualsNoCase(h.name, own); })) {
+      lines.push_back(std::string(own) + ":");
     }
   }
-  // Headers libcurl would add of its own: an empty "Name:" removes them.
-  for (const char* own : {"Accept:", "Content-Type:", "Expect:"}) {
-    std::string_view name(own);
-    bool given = std::any_of(lines.begin(), lines.end(),
-                             [&](const std::string& l) { return StartsWithNoCase(l, name); });
-    if (!given) {
-      lines.emplace_back(own);
-    }
-  }
-  for (const std::string& l : lines) {
-    curl_slist* grown = curl_slist_append(header_list_, l.c_str());
+  curl_slist_free_all(header_list_);
+  header_list_ = nullptr;
+  for (const std::string& line : lines) {
+    curl_slist* grown = curl_slist_append(header_list_, line.c_str());
     if (grown == nullptr) {
-      return HttpError::Other("No HTTP request can be made: out of memory.");
+      return OutOfMemory();
     }
     header_list_ = grown;
+  }
+  return Status::Ok();
+}
+
+Status CurlHttpRequest::Post(std::span<const HttpHeader> headers, std::string_view body) {
+  Detach();
+  if (!slot_) {
+    slot_ = client_.TakeSlot();
+    if (!slot_) {
+      return OutOfMemory();
+    }
+  } else {
+    curl_easy_reset(slot_->easy);
+  }
+  sent_ = false;
+  posted_ = false;
+  done_ = false;
+  paused_ = false;
+  body_started_ = false;
+  result_ = CURLE_OK;
+  head_ = ResponseHead();
+  pending_.clear();
+  limit_ = 0;
+  error_buffer_[0] = '\0';
+  last_bytes_ = -1;
+  last_progress_ = std::chrono::steady_clock::now();
+  body_.assign(body.data(), body.size());
+  Status listed = SetHeaders(headers);
+  if (!listed.ok()) {
+    return listed;
   }
 
   auto [connect_timeout, stall_timeout] = client_.Timeouts();
@@ -502,27 +533,30 @@ HttpError CurlHttpRequest::Send(std::string_view headers, std::string_view body)
   SigpipeBlock block;
   CURLMcode added = curl_multi_add_handle(slot_->multi, easy);
   if (added != CURLM_OK) {
-    return HttpError::Other(std::string("The HTTP request cannot be started: ") +
-                            curl_multi_strerror(added));
+    return MultiFailure("The HTTP request cannot be started: ", added);
   }
   attached_ = true;
   sent_ = true;
-  HttpError driven = Drive(/*until_body_starts=*/true);
+  Status driven = Drive(/*until_body_starts=*/true);
   if (!driven.ok()) {
     return driven;
   }
   if (done_ && result_ != CURLE_OK) {
     return CurlFailure(result_, error_buffer_);
   }
-  return HttpError();
+  if (head_.status == 0) {
+    return Status::Network("The server " + server_label_ + " returned no HTTP status line.");
+  }
+  posted_ = true;
+  return Status::Ok();
 }
 
-// Runs the transfer until the body has started (Send) or pending_ holds limit_ bytes (Read), or
+// Runs the transfer until the body has started (Post) or pending_ holds limit_ bytes (Read), or
 // the transfer is over. The caller holds a SigpipeBlock.
-HttpError CurlHttpRequest::Drive(bool until_body_starts) {
+Status CurlHttpRequest::Drive(bool until_body_starts) {
   while (!done_) {
     if (until_body_starts ? body_started_ : pending_.size() >= limit_) {
-      return HttpError();
+      return Status::Ok();
     }
     if (paused_) {
       paused_ = false;
@@ -536,8 +570,7 @@ HttpError CurlHttpRequest::Drive(bool until_body_starts) {
     int running = 0;
     CURLMcode code = curl_multi_perform(slot_->multi, &running);
     if (code != CURLM_OK) {
-      return HttpError::Other(std::string("The HTTP transfer failed: ") +
-                              curl_multi_strerror(code));
+      return MultiFailure("The HTTP transfer failed: ", code);
     }
     int queued = 0;
     while (CURLMsg* message = curl_multi_info_read(slot_->multi, &queued)) {
@@ -556,15 +589,14 @@ HttpError CurlHttpRequest::Drive(bool until_body_starts) {
       result_ = CURLE_OPERATION_TIMEDOUT;
       std::snprintf(error_buffer_, sizeof error_buffer_, "no data from %s for %lld ms",
                     server_label_.c_str(), static_cast<long long>(stall_timeout_.count()));
-      return HttpError();
+      return Status::Ok();
     }
     code = curl_multi_poll(slot_->multi, nullptr, 0, 100, nullptr);
     if (code != CURLM_OK) {
-      return HttpError::Other(std::string("The HTTP transfer failed: ") +
-                              curl_multi_strerror(code));
+      return MultiFailure("The HTTP transfer failed: ", code);
     }
   }
-  return HttpError();
+  return Status::Ok();
 }
 
 // True once bytes have stopped moving for the stall time-out. The connection phase is left to
@@ -592,47 +624,16 @@ bool CurlHttpRequest::Stalled() {
   return now - last_progress_ >= stall_timeout_;
 }
 
-HttpError CurlHttpRequest::QueryStatusCode(uint32_t* status) {
-  *status = 0;
-  // The status line of the latest response: "HTTP/1.1 200 OK".
-  std::string_view head(headers_);
-  std::size_t space = head.find(' ');
-  if (!sent_ || !StartsWithNoCase(head, "HTTP/") || space == std::string_view::npos ||
-      head.size() < space + 4 || !std::isdigit(static_cast<unsigned char>(head[space + 1])) ||
-      !std::isdigit(static_cast<unsigned char>(head[space + 2])) ||
-      !std::isdigit(static_cast<unsigned char>(head[space + 3]))) {
-    return HttpError::Internet("The server " + server_label_ + " returned no HTTP status line.");
+std::optional<std::string> CurlHttpRequest::Header(std::string_view name) {
+  if (!posted_) {
+    return std::nullopt;
   }
-  *status = static_cast<uint32_t>((head[space + 1] - '0') * 100 + (head[space + 2] - '0') * 10 +
-                                  (head[space + 3] - '0'));
-  return HttpError();
-}
-
-HttpError CurlHttpRequest::QueryRawHeaders(std::string* headers) {
-  uint32_t status = 0;
-  HttpError has_status = QueryStatusCode(&status);
-  if (!has_status.ok()) {
-    headers->clear();
-    return has_status;
-  }
-  // Lines as received, each re-ended with CR LF, closed by the empty line.
-  headers->clear();
-  std::string_view rest(headers_);
-  while (!rest.empty()) {
-    std::size_t end = rest.find('\n');
-    std::string_view line = rest.substr(0, end);
-    rest = end == std::string_view::npos ? std::string_view() : rest.substr(end + 1);
-    if (!line.empty() && line.back() == '\r') {
-      line.remove_suffix(1);
+  for (const auto& [spelled, value] : head_.headers) {
+    if (spelled == name) {
+      return value;
     }
-    if (line.empty()) {
-      break;
-    }
-    headers->append(line);
-    headers->append("\r\n");
   }
-  headers->append("\r\n");
-  return HttpError();
+  return std::nullopt;
 }
 
 CredentialAnswer CurlHttpRequest::AskCredentials(Prompts& prompts) {
@@ -641,33 +642,26 @@ CredentialAnswer CurlHttpRequest::AskCredentials(Prompts& prompts) {
   bool digest = false;
   std::optional<posix::DigestChallenge> answerable;
   std::string realm;
-  std::string_view rest(headers_);
-  while (!rest.empty()) {
-    std::size_t end = rest.find('\n');
-    std::string_view line = rest.substr(0, end);
-    rest = end == std::string_view::npos ? std::string_view() : rest.substr(end + 1);
-    if (!line.empty() && line.back() == '\r') {
-      line.remove_suffix(1);
-    }
-    if (!StartsWithNoCase(line, "WWW-Authenticate:")) {
+  for (const auto& [name, value] : head_.headers) {
+    if (!EqualsNoCase(name, "WWW-Authenticate")) {
       continue;
     }
-    std::string_view value = line.substr(std::strlen("WWW-Authenticate:"));
-    while (!value.empty() && (value.front() == ' ' || value.front() == '\t')) {
-      value.remove_prefix(1);
-    }
-    bool is_digest = StartsWithNoCase(value, "Digest");
-    bool is_basic = StartsWithNoCase(value, "Basic");
+    const bool is_digest = StartsWithNoCase(value, "Digest");
+    const bool is_basic = StartsWithNoCase(value, "Basic");
     digest = digest || is_digest;
     basic = basic || is_basic;
     posix::DigestChallenge challenge;
     if (is_digest && !answerable &&
-        posix::ParseDigestChallenge(value.substr(std::strlen("Digest")), &challenge)) {
+        posix::ParseDigestChallenge(std::string_view(value).substr(6), &challenge)) {
       answerable = std::move(challenge);
     }
-    std::size_t at = Lower(value).find("realm=\"");
+    std::string lower = value;
+    std::transform(lower.begin(), lower.end(), lower.begin(), [](char c) {
+      return static_cast<char>(std::tolower(static_cast<unsigned char>(c)));
+    });
+    const std::size_t at = lower.find("realm=\"");
     if ((is_digest || is_basic) && realm.empty() && at != std::string::npos) {
-      std::string_view quoted = value.substr(at + 7);
+      std::string_view quoted = std::string_view(value).substr(at + 7);
       realm = std::string(quoted.substr(0, quoted.find('"')));
     }
   }
@@ -687,20 +681,20 @@ CredentialAnswer CurlHttpRequest::AskCredentials(Prompts& prompts) {
   return CredentialAnswer::kRetry;
 }
 
-HttpError CurlHttpRequest::Read(char* buffer, std::size_t size, std::size_t* read) {
+Status CurlHttpRequest::Read(char* buffer, std::size_t size, std::size_t* read) {
   *read = 0;
   if (!sent_) {
-    return HttpError::Other("The HTTP request has not been sent.");
+    return Status::Local("The HTTP request has not been sent.");
   }
   if (size == 0) {
-    return HttpError();
+    return Status::Ok();
   }
   if (pending_.size() < size && !done_) {
     SigpipeBlock block;
     limit_ = size;
     // The time the caller spent between two reads is not the center's silence.
     last_progress_ = std::chrono::steady_clock::now();
-    HttpError driven = Drive(/*until_body_starts=*/false);
+    Status driven = Drive(/*until_body_starts=*/false);
     if (!driven.ok()) {
       return driven;
     }
@@ -712,90 +706,7 @@ HttpError CurlHttpRequest::Read(char* buffer, std::size_t size, std::size_t* rea
   std::memcpy(buffer, pending_.data(), n);
   pending_.erase(0, n);
   *read = n;
-  return HttpError();
-}
-
-// ---- URLs
-// ----------------------------------------------------------------------------------------
-
-bool CurlHttpClient::CrackUrl(std::string_view url, UrlParts* parts) {
-  *parts = UrlParts();
-  std::size_t colon = url.find("://");
-  if (colon == std::string_view::npos || colon == 0 ||
-      !std::isalpha(static_cast<unsigned char>(url[0]))) {
-    return false;
-  }
-  for (char c : url.substr(0, colon)) {
-    if (!std::isalnum(static_cast<unsigned char>(c)) && c != '+' && c != '-' && c != '.') {
-      return false;
-    }
-  }
-  std::string scheme = Lower(url.substr(0, colon));
-  std::string_view rest = url.substr(colon + 3);
-  std::size_t authority_end = rest.find_first_of("/?#");
-  std::string_view authority = rest.substr(0, authority_end);
-  std::string_view tail =
-      authority_end == std::string_view::npos ? std::string_view() : rest.substr(authority_end);
-  std::size_t at = authority.rfind('@');
-  if (at != std::string_view::npos) {
-    authority.remove_prefix(at + 1);
-  }
-  std::string_view host;
-  std::string_view port_text;
-  if (!authority.empty() && authority.front() == '[') {
-    std::size_t close = authority.find(']');
-    if (close == std::string_view::npos) {
-      return false;
-    }
-    host = authority.substr(1, close - 1);
-    std::string_view after = authority.substr(close + 1);
-    if (!after.empty()) {
-      if (after.front() != ':') {
-        return false;
-      }
-      port_text = after.substr(1);
-    }
-  } else {
-    std::size_t port_colon = authority.rfind(':');
-    host = authority.substr(0, port_colon);
-    if (port_colon != std::string_view::npos) {
-      port_text = authority.substr(port_colon + 1);
-    }
-  }
-  if (host.empty() || host.find_first_of(" \t\r\n") != std::string_view::npos) {
-    return false;
-  }
-  uint32_t port = 0;
-  if (!port_text.empty()) {
-    if (port_text.size() > 5) {
-      return false;
-    }
-    for (char c : port_text) {
-      if (!std::isdigit(static_cast<unsigned char>(c))) {
-        return false;
-      }
-      port = port * 10 + static_cast<uint32_t>(c - '0');
-    }
-    if (port == 0 || port > 65535) {
-      return false;
-    }
-  } else if (scheme == "http") {
-    port = 80;
-  } else if (scheme == "https") {
-    port = 443;
-  } else if (scheme == "ftp") {
-    port = 21;
-  }
-  std::size_t fragment = tail.find('#');
-  tail = tail.substr(0, fragment);
-  parts->scheme = scheme == "http"    ? UrlParts::Scheme::kHttp
-                  : scheme == "https" ? UrlParts::Scheme::kHttps
-                                      : UrlParts::Scheme::kOther;
-  parts->scheme_name = scheme;
-  parts->host = std::string(host);
-  parts->port = static_cast<uint16_t>(port);
-  parts->path = tail.empty() || tail.front() != '/' ? "/" + std::string(tail) : std::string(tail);
-  return true;
+  return Status::Ok();
 }
 
 }  // namespace

@@ -45,6 +45,20 @@ constexpr unsigned kParseFlags = pugi::parse_default | pugi::parse_comments | pu
                                  pugi::parse_ws_pcdata | pugi::parse_doctype |
                                  pugi::parse_fragment | pugi::parse_declaration;
 
+// The nodes that carry a value of their own, as the Windows DOM's nodeValue: text, CDATA,
+// comments and processing instructions.
+bool HasValue(pugi::xml_node n) {
+  switch (n.type()) {
+    case pugi::node_pcdata:
+    case pugi::node_cdata:
+    case pugi::node_comment:
+    case pugi::node_pi:
+      return true;
+    default:
+      return false;
+  }
+}
+
 bool IsXmlSpace(char c) { return c == ' ' || c == '\t' || c == '\r' || c == '\n'; }
 
 bool IsBlank(const char* s) {
@@ -246,15 +260,8 @@ class PugiXmlDocument final : public XmlDocument {
   std::optional<std::string> NodeValue(XmlNode node) override {
     if (IsHeldText(node)) return code_page_.ToAnsi(HolderOf(node).value());
     pugi::xml_node n = ToPugi(node);
-    switch (n.type()) {
-      case pugi::node_pcdata:
-      case pugi::node_cdata:
-      case pugi::node_comment:
-      case pugi::node_pi:
-        return code_page_.ToAnsi(n.value());
-      default:
-        return std::nullopt;
-    }
+    if (!HasValue(n)) return std::nullopt;
+    return code_page_.ToAnsi(n.value());
   }
 
   std::string Text(XmlNode node) override {
@@ -327,16 +334,8 @@ class PugiXmlDocument final : public XmlDocument {
   void SetNodeValue(XmlNode node, std::string_view value) override {
     RefuseIfForReading();
     pugi::xml_node n = ToPugi(node);
-    switch (n.type()) {
-      case pugi::node_pcdata:
-      case pugi::node_cdata:
-      case pugi::node_comment:
-      case pugi::node_pi:
-        StoreValue(n, value);
-        return;
-      default:
-        throw DomError("the node has no value to set");
-    }
+    if (!HasValue(n)) throw DomError("the node has no value to set");
+    StoreValue(n, value);
   }
 
  private:

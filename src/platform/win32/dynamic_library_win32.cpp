@@ -31,20 +31,23 @@ class Win32DynamicLibrary final : public DynamicLibrary {
 
 class Win32LibraryLoader final : public LibraryLoader {
  public:
-  std::unique_ptr<DynamicLibrary> Load(const std::string& file_name) override {
+  Status Load(const std::string& file_name, std::unique_ptr<DynamicLibrary>* library) override {
+    library->reset();
     if (file_name.empty()) {
-      return nullptr;
+      return Status::NotFound("no file name");
     }
     DWORD old_mode = 0;
     bool quiet = SetThreadErrorMode(SEM_FAILCRITICALERRORS | SEM_NOOPENFILEERRORBOX, &old_mode);
     HMODULE module = LoadLibraryA(file_name.c_str());
+    const DWORD error = GetLastError();
     if (quiet) {
       SetThreadErrorMode(old_mode, nullptr);
     }
     if (module == nullptr) {
-      return nullptr;
+      return Status::NotFound(file_name + ": " + SystemErrorText(error));
     }
-    return std::make_unique<Win32DynamicLibrary>(module);
+    *library = std::make_unique<Win32DynamicLibrary>(module);
+    return Status::Ok();
   }
 };
 

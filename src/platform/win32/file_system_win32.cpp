@@ -18,6 +18,7 @@
 #include <string>
 #include <vector>
 
+#include "base/status.h"
 #include "platform/file_system.h"
 #include "platform/win32/default_parts.h"
 
@@ -80,37 +81,33 @@ class Win32FileSystem final : public FileSystem {
     return GetFileAttributesA(path.c_str()) != INVALID_FILE_ATTRIBUTES;
   }
 
-  bool ReadAll(const std::string& path, std::string* content, std::string* error) override {
+  Status ReadAll(const std::string& path, std::string* content) override {
     Handle file(CreateFileA(path.c_str(), GENERIC_READ, FILE_SHARE_READ | FILE_SHARE_WRITE, nullptr,
                             OPEN_EXISTING, FILE_ATTRIBUTE_NORMAL, nullptr));
     if (!file.ok()) {
-      *error = ErrorText("open", path, GetLastError());
-      return false;
+      return Status::Local(ErrorText("open", path, GetLastError()));
     }
     content->clear();
     std::vector<char> chunk(65536);
     for (;;) {
       DWORD got = 0;
       if (!ReadFile(file.get(), chunk.data(), static_cast<DWORD>(chunk.size()), &got, nullptr)) {
-        *error = ErrorText("read", path, GetLastError());
-        return false;
+        return Status::Local(ErrorText("read", path, GetLastError()));
       }
       if (got == 0) {
         break;
       }
       content->append(chunk.data(), got);
     }
-    return true;
+    return Status::Ok();
   }
 
-  bool ReplaceAll(const std::string& path, const std::string& content,
-                  std::string* error) override {
+  Status ReplaceAll(const std::string& path, const std::string& content) override {
     // Windows refuses to move a file over a read-only one; Wine does not. Refuse it here first,
     // before anything is written, so both keep a read-only file as it is.
     DWORD attributes = GetFileAttributesA(path.c_str());
     if (attributes != INVALID_FILE_ATTRIBUTES && (attributes & FILE_ATTRIBUTE_READONLY) != 0) {
-      *error = ErrorText("replace", path, ERROR_ACCESS_DENIED);
-      return false;
+      return Status::Local(ErrorText("replace", path, ERROR_ACCESS_DENIED));
     }
     static std::atomic<unsigned> counter{0};
     std::string temp_path = path + "." + std::to_string(GetCurrentProcessId()) + "." +
@@ -118,8 +115,7 @@ class Win32FileSystem final : public FileSystem {
     Handle file(CreateFileA(temp_path.c_str(), GENERIC_WRITE, 0, nullptr, CREATE_NEW,
                             FILE_ATTRIBUTE_NORMAL, nullptr));
     if (!file.ok()) {
-      *error = ErrorText("create a temporary file beside", path, GetLastError());
-      return false;
+      return Status::Local(ErrorText("create a temporary file beside", path, GetLastError()));
     }
     const char* failed = nullptr;
     DWORD code = 0;
@@ -149,10 +145,9 @@ class Win32FileSystem final : public FileSystem {
     }
     if (failed != nullptr) {
       DeleteFileA(temp_path.c_str());
-      *error = ErrorText(failed, path, code);
-      return false;
+      return Status::Local(ErrorText(failed, path, code));
     }
-    return true;
+    return Status::Ok();
   }
 };
 

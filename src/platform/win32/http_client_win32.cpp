@@ -1,7 +1,7 @@
 // The HTTP client on Win32, over WinInet: the session is InternetOpenA (agent "Quillon_Net",
 // INTERNET_OPEN_TYPE_PRECONFIG, INTERNET_FLAG_DONT_CACHE), a connection is InternetConnectA with
-// INTERNET_SERVICE_HTTP and context 1, a request is HttpOpenRequestA .. InternetReadFile, and a
-// URL is split with InternetCrackUrlA.
+// INTERNET_SERVICE_HTTP and context 1, a request is HttpOpenRequestA "POST" with
+// INTERNET_FLAG_RELOAD | INTERNET_FLAG_NO_AUTO_REDIRECT (0x80200000) .. InternetReadFile.
 //
 // Quirks handled where they arise:
 //  - The session is opened by the first operation that needs it, never while the library is
@@ -10,8 +10,15 @@
 //  - Time-outs are set explicitly on the session, on every connection and on every request:
 //    Windows documents 60 s connect / 30 s send and receive, but Wine starts new connection
 //    handles with send and receive time-outs of 0, which its sockets take as "wait forever".
-//  - HttpSendRequestA succeeds on a 401 or a 3xx: the status is for the caller to read.
-//  - Error texts of WinInet (12000 and up) come from wininet.dll's message table.
+//  - Before each request WinInet is told it is online (INTERNET_OPTION_CONNECTED_STATE), so that
+//    a machine set to work offline does not fail the exchange.
+//  - HttpSendRequestA succeeds on a 401 or a 3xx: the status is for the caller to read. After a
+//    401, InternetErrorDlg (ERROR_INTERNET_INCORRECT_PASSWORD, flags GENERATE_DATA |
+//    CHANGE_OPTIONS) shows the system's credential dialog and keeps the answer in the request.
+//  - A header is looked up in HTTP_QUERY_RAW_HEADERS_CRLF, by its name as spelled: WinInet's own
+//    lookup (HTTP_QUERY_CUSTOM) ignores case, and the exchange's rules do not.
+//  - Failures become qx::Status here: the system's text for GetLastError() (WinInet's own codes,
+//    12000 and up, from wininet.dll's message table) as kNetwork, any other code as kLocal.
 //  - InternetReadFile reports the end of a body whose connection closed or was reset before its
 //    Content-Length as an ordinary end (TRUE, 0 bytes), so a cut body would pass for a whole one.
 //    Read counts the bytes and takes an early end for ERROR_INTERNET_CONNECTION_ABORTED.
@@ -19,14 +26,17 @@
 #include <wininet.h>
 
 #include <algorithm>
-#include <cctype>
 #include <chrono>
 #include <cstdint>
 #include <memory>
 #include <mutex>
+#include <optional>
+#include <span>
 #include <string>
+#include <string_view>
 #include <vector>
 
+#include "base/status.h"
 #include "platform/http_client.h"
 #include "platform/prompts.h"
 #include "platform/win32/default_parts.h"
@@ -39,15 +49,17 @@ constexpr DWORD_PTR kContext = 1;
 constexpr std::chrono::milliseconds kDefaultConnectTimeout{60000};
 constexpr std::chrono::milliseconds kDefaultStallTimeout{60000};
 
-// The calling thread's last error as the system describes it; WinInet's own codes are internet
-// failures, anything else (memory, handles) is another failure.
-HttpError LastError() {
+constexpr DWORD kRequestFlags = INTERNET_FLAG_RELOAD | INTERNET_FLAG_NO_AUTO_REDIRECT;
+
+// The calling thread's last error as the system describes it; WinInet's own codes are network
+// failures, anything else (memory, handles) is a failure of this machine.
+Status LastError() {
   DWORD code = GetLastError();
   std::string text = win32::SystemErrorText(code);
   if (code >= INTERNET_ERROR_BASE && code <= INTERNET_ERROR_LAST) {
-    return HttpError::Internet(std::move(text));
+    return Status::Network(std::move(text));
   }
-  return HttpError::Other(std::move(text));
+  return Status::Local(std::move(text));
 }
 
 class InternetHandle {
@@ -87,9 +99,13 @@ class WinInetRequest final : public HttpRequest {
  public:
   explicit WinInetRequest(HINTERNET handle) : handle_(handle) {}
 
-  HttpError Send(std::string_view headers, std::string_view body) override {
+  Status Post(std::span<const HttpHeader> headers, std::string_view body) override {
     received_ = 0;
-    const std::string header_block(headers);
+    status_ = 0;
+    std::string header_block;
+    for (const HttpHeader& header : headers) {
+      header_block.append(header.name).append(": ").append(header.value).append("\r\n");
+    }
     std::vector<char> body_copy(body.begin(), body.end());
     if (!HttpSendRequestA(handle_.get(), header_block.empty() ? nullptr : header_block.c_str(),
                           static_cast<DWORD>(header_block.size()),
@@ -97,37 +113,45 @@ class WinInetRequest final : public HttpRequest {
                           static_cast<DWORD>(body_copy.size()))) {
       return LastError();
     }
-    return HttpError();
-  }
-
-  HttpError QueryStatusCode(uint32_t* status) override {
     DWORD code = 0;
     DWORD size = sizeof code;
     if (!HttpQueryInfoA(handle_.get(), HTTP_QUERY_STATUS_CODE | HTTP_QUERY_FLAG_NUMBER, &code,
                         &size, nullptr)) {
       return LastError();
     }
-    *status = code;
-    return HttpError();
+    status_ = code;
+    return Status::Ok();
   }
 
-  HttpError QueryRawHeaders(std::string* headers) override {
-    DWORD size = 0;
-    HttpQueryInfoA(handle_.get(), HTTP_QUERY_RAW_HEADERS_CRLF, nullptr, &size, nullptr);
-    for (int attempt = 0; attempt < 4; ++attempt) {
-      std::vector<char> buffer(size + 1, '\0');
-      DWORD length = static_cast<DWORD>(buffer.size());
-      if (HttpQueryInfoA(handle_.get(), HTTP_QUERY_RAW_HEADERS_CRLF, buffer.data(), &length,
-                         nullptr)) {
-        headers->assign(buffer.data(), std::min<std::size_t>(length, buffer.size()));
-        return HttpError();
-      }
-      if (GetLastError() != ERROR_INSUFFICIENT_BUFFER) {
-        return LastError();
-      }
-      size = length;
+  uint32_t status() const override { return status_; }
+
+  std::optional<std::string> Header(std::string_view name) override {
+    std::string block;
+    if (!RawHeaders(&block).ok()) {
+      return std::nullopt;
     }
-    return HttpError::Other("HttpQueryInfoA: the headers kept growing");
+    // "Name: value" lines, CR LF each, after the status line (WinInet rebuilds them so).
+    std::string_view rest(block);
+    rest.remove_prefix(std::min(rest.size(), rest.find('\n') + 1));
+    while (!rest.empty()) {
+      std::size_t end = rest.find('\n');
+      std::string_view line = rest.substr(0, end);
+      rest = end == std::string_view::npos ? std::string_view() : rest.substr(end + 1);
+      if (!line.empty() && line.back() == '\r') line.remove_suffix(1);
+      if (line.size() <= name.size() || line.substr(0, name.size()) != name ||
+          line[name.size()] != ':') {
+        continue;
+      }
+      std::string_view value = line.substr(name.size() + 1);
+      while (!value.empty() && (value.front() == ' ' || value.front() == '\t')) {
+        value.remove_prefix(1);
+      }
+      while (!value.empty() && (value.back() == ' ' || value.back() == '\t')) {
+        value.remove_suffix(1);
+      }
+      return std::string(value);
+    }
+    return std::nullopt;
   }
 
   CredentialAnswer AskCredentials(Prompts& /*prompts*/) override {
@@ -139,7 +163,7 @@ class WinInetRequest final : public HttpRequest {
                                                 : CredentialAnswer::kCancel;
   }
 
-  HttpError Read(char* buffer, std::size_t size, std::size_t* read) override {
+  Status Read(char* buffer, std::size_t size, std::size_t* read) override {
     DWORD want = static_cast<DWORD>(std::min<std::size_t>(size, 0x7fffffff));
     DWORD got = 0;
     if (!InternetReadFile(handle_.get(), buffer, want, &got)) {
@@ -149,12 +173,32 @@ class WinInetRequest final : public HttpRequest {
     *read = got;
     received_ += got;
     if (got == 0 && want > 0 && received_ < AnnouncedLength()) {
-      return HttpError::Internet(win32::SystemErrorText(ERROR_INTERNET_CONNECTION_ABORTED));
+      return Status::Network(win32::SystemErrorText(ERROR_INTERNET_CONNECTION_ABORTED));
     }
-    return HttpError();
+    return Status::Ok();
   }
 
  private:
+  // HTTP_QUERY_RAW_HEADERS_CRLF: the status line and every header, each ended by CR LF.
+  Status RawHeaders(std::string* headers) {
+    DWORD size = 0;
+    HttpQueryInfoA(handle_.get(), HTTP_QUERY_RAW_HEADERS_CRLF, nullptr, &size, nullptr);
+    for (int attempt = 0; attempt < 4; ++attempt) {
+      std::vector<char> buffer(size + 1, '\0');
+      DWORD length = static_cast<DWORD>(buffer.size());
+      if (HttpQueryInfoA(handle_.get(), HTTP_QUERY_RAW_HEADERS_CRLF, buffer.data(), &length,
+                         nullptr)) {
+        headers->assign(buffer.data(), std::min<std::size_t>(length, buffer.size()));
+        return Status::Ok();
+      }
+      if (GetLastError() != ERROR_INSUFFICIENT_BUFFER) {
+        return LastError();
+      }
+      size = length;
+    }
+    return Status::Local("HttpQueryInfoA: the headers kept growing");
+  }
+
   // The response's Content-Length, or 0 when it has none (a chunked body, or one that ends with
   // the connection).
   uint64_t AnnouncedLength() {
@@ -176,6 +220,7 @@ class WinInetRequest final : public HttpRequest {
   }
 
   uint64_t received_ = 0;
+  uint32_t status_ = 0;
   InternetHandle handle_;
 };
 
@@ -184,23 +229,19 @@ class WinInetConnection final : public HttpConnection {
   WinInetConnection(HINTERNET handle, const Timeouts& timeouts)
       : handle_(handle), timeouts_(timeouts) {}
 
-  void SetConnectedState() override {
+  Status OpenRequest(std::string_view path, std::unique_ptr<HttpRequest>* request) override {
+    request->reset();
     INTERNET_CONNECTED_INFO info{INTERNET_STATE_CONNECTED, 0};
     InternetSetOptionA(handle_.get(), INTERNET_OPTION_CONNECTED_STATE, &info, sizeof info);
-  }
-
-  HttpError OpenRequest(std::string_view verb, std::string_view object, uint32_t flags,
-                        std::unique_ptr<HttpRequest>* request) override {
-    const std::string verb_text(verb);
-    const std::string object_text(object);
-    HINTERNET handle = HttpOpenRequestA(handle_.get(), verb_text.c_str(), object_text.c_str(),
-                                        nullptr, nullptr, nullptr, flags, kContext);
+    const std::string object(path);
+    HINTERNET handle = HttpOpenRequestA(handle_.get(), "POST", object.c_str(), nullptr, nullptr,
+                                        nullptr, kRequestFlags, kContext);
     if (handle == nullptr) {
       return LastError();
     }
     ApplyTimeouts(handle, timeouts_);
     *request = std::make_unique<WinInetRequest>(handle);
-    return HttpError();
+    return Status::Ok();
   }
 
  private:
@@ -210,20 +251,19 @@ class WinInetConnection final : public HttpConnection {
 
 class WinInetClient final : public HttpClient {
  public:
-  HttpError Connect(const std::string& server, uint16_t port,
-                    std::unique_ptr<HttpConnection>* connection) override {
+  Status Connect(const std::string& server, uint16_t port,
+                 std::unique_ptr<HttpConnection>* connection) override {
     connection->reset();
     // Port 0 is INTERNET_INVALID_PORT_NUMBER: InternetConnectA takes the service's default, 80.
     if (server.empty()) {
-      return HttpError::Other(win32::SystemErrorText(ERROR_INTERNET_INVALID_URL));
+      return Status::Local(win32::SystemErrorText(ERROR_INTERNET_INVALID_URL));
     }
     std::lock_guard<std::mutex> hold(lock_);
     if (session_.get() == nullptr) {
       HINTERNET session = InternetOpenA(kAgent, INTERNET_OPEN_TYPE_PRECONFIG, nullptr, nullptr,
                                         INTERNET_FLAG_DONT_CACHE);
       if (session == nullptr) {
-        HttpError error = LastError();
-        return HttpError::Other(error.description());
+        return Status::Local(LastError().words());
       }
       session_.Reset(session);
       ApplyTimeouts(session, timeouts_);
@@ -235,54 +275,7 @@ class WinInetClient final : public HttpClient {
     }
     ApplyTimeouts(handle, timeouts_);
     *connection = std::make_unique<WinInetConnection>(handle, timeouts_);
-    return HttpError();
-  }
-
-  bool CrackUrl(std::string_view url, UrlParts* parts) override {
-    const std::string text(url);
-    if (text.empty() || text.find("://") == std::string::npos) {
-      return false;
-    }
-    URL_COMPONENTSA components{};
-    components.dwStructSize = sizeof components;
-    components.dwSchemeLength = 1;
-    components.dwHostNameLength = 1;
-    components.dwUrlPathLength = 1;
-    components.dwExtraInfoLength = 1;
-    if (!InternetCrackUrlA(text.c_str(), 0, 0, &components)) {
-      return false;
-    }
-    if (components.lpszHostName == nullptr || components.dwHostNameLength == 0) {
-      return false;
-    }
-    std::string scheme(components.lpszScheme != nullptr ? components.lpszScheme : "",
-                       components.lpszScheme != nullptr ? components.dwSchemeLength : 0);
-    for (char& c : scheme) {
-      c = static_cast<char>(std::tolower(static_cast<unsigned char>(c)));
-    }
-    parts->scheme = components.nScheme == INTERNET_SCHEME_HTTP    ? UrlParts::Scheme::kHttp
-                    : components.nScheme == INTERNET_SCHEME_HTTPS ? UrlParts::Scheme::kHttps
-                                                                  : UrlParts::Scheme::kOther;
-    parts->scheme_name = scheme;
-    parts->host.assign(components.lpszHostName, components.dwHostNameLength);
-    if (parts->host.size() >= 2 && parts->host.front() == '[' && parts->host.back() == ']') {
-      parts->host = parts->host.substr(1, parts->host.size() - 2);
-    }
-    parts->port = components.nPort;
-    std::string path;
-    if (components.lpszUrlPath != nullptr) {
-      path.assign(components.lpszUrlPath, components.dwUrlPathLength);
-    }
-    if (components.lpszExtraInfo != nullptr) {
-      std::string extra(components.lpszExtraInfo, components.dwExtraInfoLength);
-      extra = extra.substr(0, extra.find('#'));
-      path += extra;
-    }
-    if (path.empty() || path.front() != '/') {
-      path.insert(path.begin(), '/');
-    }
-    parts->path = path;
-    return true;
+    return Status::Ok();
   }
 
   void SetTimeouts(std::chrono::milliseconds connect, std::chrono::milliseconds stall) override {

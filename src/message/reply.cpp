@@ -1,0 +1,133 @@
+#include "message/reply.h"
+
+#include <algorithm>
+#include <iterator>
+#include <utility>
+#include <vector>
+
+#include "base/status_codes.h"
+
+namespace qx::message {
+
+using platform::XmlDocument;
+using platform::XmlNode;
+
+namespace {
+
+int32_t UnpackFrom(XmlDocument& doc, std::string_view folded_name, RowStore* rows) {
+  std::vector<XmlNode> found = doc.ElementsByTagName(folded_name);
+  if (found.empty()) return status::kNoSuchRecordSet;
+  std::vector<XmlNode> row_nodes = doc.ChildNodes(found.front());
+  rows->Clear();
+  for (XmlNode row_node : row_nodes) {
+    const int32_t number = rows->row_count() + 1;
+    for (XmlNode item : doc.ChildNodes(row_node)) {
+      std::string name = doc.NodeName(item);
+      if (name == "#text") continue;
+      std::string value;
+      std::vector<XmlNode> content = doc.ChildNodes(item);
+      if (!content.empty()) value = doc.NodeValue(content.front()).value_or(std::string());
+      rows->AddItem(number, name, value);
+    }
+  }
+  return status::kOk;
+}
+
+FunctionIdLookup FunctionIdFrom(XmlDocument& doc, std::string* function_id) {
+  std::vector<XmlNode> found = doc.ElementsByTagName("FunctionID");
+  if (found.empty()) return FunctionIdLookup::kNone;
+  std::string text = doc.Text(found.front());
+  if (text.size() > kMaxFunctionIdLength) return FunctionIdLookup::kTooLong;
+  *function_id = std::move(text);
+  return FunctionIdLookup::kFound;
+}
+
+}  // namespace
+
+Reply::Reply(platform::XmlFactory& factory, std::string text)
+    : factory_(factory), text_(std::move(text)) {}
+
+void Reply::Arrived() {
+  names_ = scan_.seen();
+  names_known_ = true;
+}
+
+void Reply::Replace(std::string text) {
+  text_ = std::move(text);
+  document_.reset();
+  document_failed_ = false;
+  names_known_ = false;
+}
+
+std::string Reply::Release() {
+  std::string text = std::move(text_);
+  Replace(std::string());
+  return text;
+}
+
+bool Reply::MayHold(std::string_view tag) {
+  const auto known = std::find(std::begin(kCallNames), std::end(kCallNames), tag);
+  if (known == std::end(kCallNames)) return MayHoldElement(text_, tag);
+  if (!names_known_) {
+    // Known from the exchange normally; the card's text is searched here.
+    names_ = MayHoldElements(text_, kCallNames);
+    names_known_ = true;
+  }
+  return (names_ >> (known - std::begin(kCallNames)) & 1u) != 0;
+}
+
+XmlDocument* Reply::Document() {
+  if (document_failed_) return nullptr;
+  if (!document_) {
+    try {
+      std::unique_ptr<XmlDocument> doc = factory_.NewDocument();
+      // Only read: stored compactly where the DOM can. A text that does not parse leaves an
+      // empty document.
+      doc->LoadXmlForReading(text_);
+      document_ = std::move(doc);
+    } catch (...) {
+      document_failed_ = true;  // each reader then parses for itself, and meets the failure there
+      return nullptr;
+    }
+  }
+  return document_.get();
+}
+
+std::unique_ptr<XmlDocument> Reply::ParseAlone() {
+  std::unique_ptr<XmlDocument> doc = factory_.NewDocument();
+  doc->LoadXml(text_);
+  return doc;
+}
+
+int32_t Reply::UnpackRecordSet(std::string_view folded_name, RowStore* rows) {
+  try {
+    if (XmlDocument* doc = Document()) return UnpackFrom(*doc, folded_name, rows);
+    return UnpackFrom(*ParseAlone(), folded_name, rows);
+  } catch (...) {
+    return status::kUnpackFailed;
+  }
+}
+
+FunctionIdLookup Reply::FunctionId(std::string* function_id) {
+  if (!MayHold("FunctionID")) return FunctionIdLookup::kNone;  // as the DOM would find
+  try {
+    if (XmlDocument* doc = Document()) return FunctionIdFrom(*doc, function_id);
+    return FunctionIdFrom(*ParseAlone(), function_id);
+  } catch (...) {
+    return FunctionIdLookup::kDomFailure;
+  }
+}
+
+int32_t Reply::CountElements(std::string_view tag) {
+  if (!MayHold(tag)) return 0;
+  try {
+    if (XmlDocument* doc = Document()) {
+      return static_cast<int32_t>(doc->ElementsByTagName(tag).size());
+    }
+    return static_cast<int32_t>(ParseAlone()->ElementsByTagName(tag).size());
+  } catch (const platform::DomError&) {
+    return -1;
+  }
+}
+
+}  // namespace qx::message

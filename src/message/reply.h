@@ -1,0 +1,91 @@
+// Reply: the center's reply to one business call, and everything read from it. It owns the reply
+// text, the document parsed from it (once, when a reader first needs it, in the DOM's reading
+// form) and what the byte search found of the names every call looks for, so that the card
+// step's counts, the recordsets and the chained FunctionID all read one parse, and a catalogue
+// that holds none of those names is not parsed at all.
+//
+// A failure of the DOM is a result; only CountElements lets anything but DomError escape.
+#ifndef QX_MESSAGE_REPLY_H_
+#define QX_MESSAGE_REPLY_H_
+
+#include <cstddef>
+#include <cstdint>
+#include <memory>
+#include <string>
+#include <string_view>
+
+#include "message/element_scan.h"
+#include "message/row_store.h"
+#include "platform/xml_document.h"
+
+namespace qx::message {
+
+// What a look for the FunctionID found.
+enum class FunctionIdLookup { kFound, kNone, kTooLong, kDomFailure };
+
+// The longest function identifier accepted (it is kept in a 52-byte field); a longer one is
+// refused, never cut.
+inline constexpr std::size_t kMaxFunctionIdLength = 51;
+
+class Reply {
+ public:
+  // The names every call looks for: the card step's blocks and the chained function.
+  static constexpr std::string_view kCallNames[] = {"writeic", "readic", "FunctionID"};
+
+  // text: the reply so far (the transport appends to text(); a buffer handed in keeps its room).
+  Reply(platform::XmlFactory& factory, std::string text);
+  Reply(const Reply&) = delete;
+  Reply& operator=(const Reply&) = delete;
+
+  // The text, for the transport to append to while the reply arrives. Call Arrived afterwards.
+  std::string& text() { return text_; }
+  // Called after each piece appended to text(), with the offset where the piece starts: the
+  // names of kCallNames are searched while the bytes are still in the cache.
+  void Feed(std::size_t from) { scan_.Feed(text_, from); }
+  // The whole reply is in: what Feed found stands for the text from now on.
+  void Arrived();
+  // Replaces the text (the reply with the card's values): parsed and searched afresh when read.
+  void Replace(std::string text);
+  // Gives the text away; the object is then empty.
+  std::string Release();
+
+  // The rows of the recordset `folded_name` (already lower case; matched case-sensitively):
+  //  - the first element of that name anywhere in the document, in document order, is the
+  //    recordset; its child nodes are the rows, whatever their names;
+  //  - every child node of a row other than a text node is an item (a comment too, with an
+  //    empty value); its value is the value of its first child node, empty when it has none or
+  //    when that child is an element;
+  //  - a row without items adds no row, so row numbers stay dense.
+  // Returns status::kOk (rows cleared, then filled), status::kNoSuchRecordSet (also when the
+  // text does not parse; rows untouched) or status::kUnpackFailed (rows hold what was stored
+  // before the failure).
+  int32_t UnpackRecordSet(std::string_view folded_name, RowStore* rows);
+
+  // The text of the first "FunctionID" element anywhere, as the DOM's text of that element;
+  // *function_id is set only when kFound.
+  FunctionIdLookup FunctionId(std::string* function_id);
+
+  // The number of elements named `tag` anywhere (0 when the text does not parse), or -1 when the
+  // DOM fails (DomError; anything else escapes).
+  int32_t CountElements(std::string_view tag);
+
+ private:
+  // Whether the text may hold an element `tag` (MayHoldElement), from what the search found.
+  bool MayHold(std::string_view tag);
+  // The parsed text; null when it could not be had (then each reader parses for itself).
+  platform::XmlDocument* Document();
+  // Parses the text afresh for one reader: the document above failed.
+  std::unique_ptr<platform::XmlDocument> ParseAlone();
+
+  platform::XmlFactory& factory_;
+  std::string text_;
+  ElementNamesScan scan_{kCallNames};
+  bool names_known_ = false;
+  uint32_t names_ = 0;  // bits of kCallNames the text may hold, once known
+  std::unique_ptr<platform::XmlDocument> document_;
+  bool document_failed_ = false;
+};
+
+}  // namespace qx::message
+
+#endif  // QX_MESSAGE_REPLY_H_

@@ -1,0 +1,73 @@
+// kdialog: --yesno with Retry/Cancel labels, --error or --msgbox, --password for the card
+// password, and for credentials an --inputbox for the user name followed by a --password. The
+// channel cannot ask when kdialog could not be started.
+#include <memory>
+#include <string>
+#include <utility>
+
+#include "platform/gbk_text.h"
+#include "platform/posix/prompt_channel_posix.h"
+
+namespace qx::platform::posix {
+namespace {
+
+class KdialogChannel final : public PromptChannel {
+ public:
+  std::optional<BoxAnswer> ShowBox(std::string_view text, std::string_view caption,
+                                   BoxButtons buttons, BoxIcon icon, std::string_view retry,
+                                   std::string_view cancel) override {
+    std::vector<std::string> args{"kdialog", "--title", std::string(caption)};
+    if (buttons == BoxButtons::kRetryCancel) {
+      args.insert(args.end(), {"--yesno", std::string(text), "--yes-label", std::string(retry),
+                               "--no-label", std::string(cancel)});
+    } else {
+      args.insert(args.end(),
+                  {icon == BoxIcon::kError ? "--error" : "--msgbox", std::string(text)});
+    }
+    HelperResult r = RunDialogHelper(args);
+    if (!r.ran) {
+      return std::nullopt;
+    }
+    return buttons == BoxButtons::kOk ? BoxAnswer::kOk
+           : r.exit_code == 0         ? BoxAnswer::kRetry
+                                      : BoxAnswer::kCancel;
+  }
+
+  std::optional<std::string> AskPassword(std::string_view label) override {
+    HelperResult r = RunDialogHelper({"kdialog", "--password", std::string(label)});
+    if (!r.ran) {
+      return std::nullopt;
+    }
+    std::string typed;
+    if (r.exit_code == 0) {
+      typed = std::move(r.output);
+    }
+    WipeString(&r.output);
+    return typed;
+  }
+
+  std::optional<std::optional<Credentials>> AskCredentials(std::string_view title) override {
+    HelperResult user =
+        RunDialogHelper({"kdialog", "--title", std::string(title), "--inputbox", "User name"});
+    if (!user.ran) {
+      return std::nullopt;
+    }
+    if (user.exit_code != 0) {
+      return std::optional<Credentials>();
+    }
+    HelperResult pass =
+        RunDialogHelper({"kdialog", "--title", std::string(title), "--password", "Password"});
+    if (pass.exit_code != 0) {
+      return std::optional<Credentials>();
+    }
+    Credentials answer{user.output, pass.output};
+    WipeString(&pass.output);
+    return std::optional<Credentials>(std::move(answer));
+  }
+};
+
+}  // namespace
+
+std::unique_ptr<PromptChannel> NewKdialogChannel() { return std::make_unique<KdialogChannel>(); }
+
+}  // namespace qx::platform::posix
