@@ -33,11 +33,12 @@ TEST(PosixPrompts, DialogHelperShowsGbkTextsAsUtf8AndReturnsTheAnswers) {
   EXPECT_EQ(prompts.ShowBox(Gbk(u8"无效的口令."), Gbk(u8"错误"), BoxButtons::kOk, BoxIcon::kError),
             BoxAnswer::kOk);
   dialog.QueueAnswer(0);
-  EXPECT_EQ(prompts.ShowBox("card", Gbk(u8"IC卡操作失败"), BoxButtons::kRetryCancel,
-                            BoxIcon::kNone),
-            BoxAnswer::kRetry);
+  EXPECT_EQ(
+      prompts.ShowBox("card", Gbk(u8"IC卡操作失败"), BoxButtons::kRetryCancel, BoxIcon::kNone),
+      BoxAnswer::kRetry);
   dialog.QueueAnswer(1);
-  EXPECT_EQ(prompts.ShowBox("card", "c", BoxButtons::kRetryCancel, BoxIcon::kNone),
+  // 0xFF shows as code page 936 shows it (U+F8F5), as in the Windows build's box.
+  EXPECT_EQ(prompts.ShowBox("card\xFF", "c", BoxButtons::kRetryCancel, BoxIcon::kNone),
             BoxAnswer::kCancel);
   // Typed in UTF-8, handed back in GBK and cut to the field's 6 bytes.
   dialog.QueueAnswer(0, "12345678");
@@ -46,11 +47,12 @@ TEST(PosixPrompts, DialogHelperShowsGbkTextsAsUtf8AndReturnsTheAnswers) {
   EXPECT_EQ(prompts.AskPassword("p", 6), Gbk(u8"密码密"));
   dialog.QueueAnswer(1, "ignored");
   EXPECT_EQ(prompts.AskPassword("p", 6), "");
-  dialog.QueueAnswer(0, "alice|s3cr|et");
+  dialog.QueueAnswer(0, "alice|s3\U0001F600cr|et");  // a character GBK lacks: one '?'
+
   std::optional<Credentials> c = prompts.AskCredentials("center");
   ASSERT_TRUE(c.has_value());
   EXPECT_EQ(c->user, "alice");
-  EXPECT_EQ(c->password, "s3cr|et");
+  EXPECT_EQ(c->password, "s3?cr|et");
   EXPECT_FALSE(prompts.AskCredentials("center").has_value());
 
   const auto calls = dialog.Calls();
@@ -60,6 +62,7 @@ TEST(PosixPrompts, DialogHelperShowsGbkTextsAsUtf8AndReturnsTheAnswers) {
   EXPECT_TRUE(Has(calls[0], std::string("--text=") + "无效的口令."));
   EXPECT_TRUE(Has(calls[1], "--question"));
   EXPECT_TRUE(Has(calls[1], std::string("--title=") + "IC卡操作失败"));
+  EXPECT_TRUE(Has(calls[2], "--text=card\xEF\xA3\xB5"));
   EXPECT_TRUE(Has(calls[3], "--hide-text"));
   EXPECT_TRUE(Has(calls[3], std::string("--text=") + "请用户输入6位密码"));
   EXPECT_TRUE(Has(calls[6], "--username"));
