@@ -10,6 +10,7 @@
 #include <string>
 #include <vector>
 
+#include "platform/gbk_text.h"
 #include "platform/posix/prompt_channel_posix.h"
 
 extern char** environ;
@@ -93,6 +94,18 @@ HelperResult RunDialogHelper(const std::vector<std::string>& args) {
     result.output.pop_back();
   }
   return result;
+}
+
+std::optional<std::string> TypedEntry(HelperResult& result) {
+  if (!result.ran) {
+    return std::nullopt;
+  }
+  std::string typed;
+  if (result.exit_code == 0) {
+    typed = std::move(result.output);
+  }
+  WipeString(&result.output);
+  return typed;
 }
 
 }  // namespace qx::platform::posix

@@ -4,9 +4,8 @@
 namespace qx::platform {
 
 Env& DefaultEnv() {
-  static Env env{&posix::DefaultPrompts(), &posix::DefaultFileSystem(),
-                 &posix::DefaultHttpClient(), &posix::DefaultXmlFactory(),
-                 &posix::DefaultLibraryLoader()};
+  static Env env{&posix::DefaultPrompts(), &posix::DefaultFileSystem(), &posix::DefaultHttpClient(),
+                 &posix::DefaultXmlFactory(), &posix::DefaultLibraryLoader()};
   return env;
 }
 

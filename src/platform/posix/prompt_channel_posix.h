@@ -45,6 +45,10 @@ struct HelperResult {
   std::string output;  // standard output, at most 4096 bytes kept, without a trailing line end
 };
 HelperResult RunDialogHelper(const std::vector<std::string>& args);
+
+// What a helper asked for one hidden entry gave: nullopt when it did not run, the text typed when
+// it ended with 0, else empty. The helper's own copy of the text is wiped.
+std::optional<std::string> TypedEntry(HelperResult& result);
 // True when an executable named program is in a folder of PATH.
 bool OnPath(const std::string& program);
 

@@ -35,15 +35,7 @@ class KdialogChannel final : public PromptChannel {
 
   std::optional<std::string> AskPassword(std::string_view label) override {
     HelperResult r = RunDialogHelper({"kdialog", "--password", std::string(label)});
-    if (!r.ran) {
-      return std::nullopt;
-    }
-    std::string typed;
-    if (r.exit_code == 0) {
-      typed = std::move(r.output);
-    }
-    WipeString(&r.output);
-    return typed;
+    return TypedEntry(r);
   }
 
   std::optional<std::optional<Credentials>> AskCredentials(std::string_view title) override {

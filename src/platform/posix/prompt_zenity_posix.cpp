@@ -39,15 +39,7 @@ class ZenityChannel final : public PromptChannel {
     HelperResult r =
         RunDialogHelper({"zenity", "--entry", "--hide-text", "--title=" + std::string(label),
                          "--text=" + std::string(label)});
-    if (!r.ran) {
-      return std::nullopt;
-    }
-    std::string typed;
-    if (r.exit_code == 0) {
-      typed = std::move(r.output);
-    }
-    WipeString(&r.output);
-    return typed;
+    return TypedEntry(r);
   }
 
   std::optional<std::optional<Credentials>> AskCredentials(std::string_view title) override {

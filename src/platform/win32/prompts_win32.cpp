@@ -54,6 +54,23 @@ struct PasswordRequest {
   std::string typed;
 };
 
+// A button of either dialog: OK hands the typed text to the request (take) and closes the
+// dialog, Cancel closes it; the request was stored in DWLP_USER by WM_INITDIALOG.
+template <typename Request, typename Take>
+INT_PTR OnButton(HWND dialog, WPARAM wparam, Take take) {
+  auto* request = reinterpret_cast<Request*>(GetWindowLongPtrA(dialog, DWLP_USER));
+  if (LOWORD(wparam) == IDOK && request != nullptr) {
+    take(*request);
+    EndDialog(dialog, IDOK);
+    return TRUE;
+  }
+  if (LOWORD(wparam) == IDCANCEL) {
+    EndDialog(dialog, IDCANCEL);
+    return TRUE;
+  }
+  return FALSE;
+}
+
 INT_PTR CALLBACK PasswordProc(HWND dialog, UINT message, WPARAM wparam, LPARAM lparam) {
   switch (message) {
     case WM_INITDIALOG: {
@@ -67,19 +84,10 @@ INT_PTR CALLBACK PasswordProc(HWND dialog, UINT message, WPARAM wparam, LPARAM l
       SetFocus(GetDlgItem(dialog, QX_IDC_PASSWORD_EDIT));
       return FALSE;  // focus set here
     }
-    case WM_COMMAND: {
-      auto* request = reinterpret_cast<PasswordRequest*>(GetWindowLongPtrA(dialog, DWLP_USER));
-      if (LOWORD(wparam) == IDOK && request != nullptr) {
-        request->typed = ItemText(dialog, QX_IDC_PASSWORD_EDIT, request->max_length);
-        EndDialog(dialog, IDOK);
-        return TRUE;
-      }
-      if (LOWORD(wparam) == IDCANCEL) {
-        EndDialog(dialog, IDCANCEL);
-        return TRUE;
-      }
-      return FALSE;
-    }
+    case WM_COMMAND:
+      return OnButton<PasswordRequest>(dialog, wparam, [dialog](PasswordRequest& request) {
+        request.typed = ItemText(dialog, QX_IDC_PASSWORD_EDIT, request.max_length);
+      });
     default:
       return FALSE;
   }
@@ -104,20 +112,11 @@ INT_PTR CALLBACK CredentialsProc(HWND dialog, UINT message, WPARAM wparam, LPARA
       SendDlgItemMessageA(dialog, QX_IDC_CREDENTIALS_PASSWORD, EM_LIMITTEXT, kMaxCredential, 0);
       return TRUE;
     }
-    case WM_COMMAND: {
-      auto* request = reinterpret_cast<CredentialsRequest*>(GetWindowLongPtrA(dialog, DWLP_USER));
-      if (LOWORD(wparam) == IDOK && request != nullptr) {
-        request->answer.user = ItemText(dialog, QX_IDC_CREDENTIALS_USER, kMaxCredential);
-        request->answer.password = ItemText(dialog, QX_IDC_CREDENTIALS_PASSWORD, kMaxCredential);
-        EndDialog(dialog, IDOK);
-        return TRUE;
-      }
-      if (LOWORD(wparam) == IDCANCEL) {
-        EndDialog(dialog, IDCANCEL);
-        return TRUE;
-      }
-      return FALSE;
-    }
+    case WM_COMMAND:
+      return OnButton<CredentialsRequest>(dialog, wparam, [dialog](CredentialsRequest& request) {
+        request.answer.user = ItemText(dialog, QX_IDC_CREDENTIALS_USER, kMaxCredential);
+        request.answer.password = ItemText(dialog, QX_IDC_CREDENTIALS_PASSWORD, kMaxCredential);
+      });
     default:
       return FALSE;
   }
