@@ -13,8 +13,6 @@
 
 #include <gtest/gtest.h>
 
-#include "platform/fake/fake_prompts.h"
-#include "platform/posix/http_digest.h"
 #include "platform/raw_server.h"
 #include "support/gbk.h"
 
@@ -135,12 +133,13 @@ TEST(HttpClientWireTest, AnswersWithoutAStatusOrCutShortAreNetworkFailures) {
 // Header gives the first header spelled exactly as asked, without the blanks around its value;
 // a status without headers, a 3xx included, is handed back and never followed.
 TEST(HttpClientWireTest, HeadersAreFoundByTheirNameAsSpelled) {
-  RawServer server({"HTTP/1.1 302 Found\r\nlocation: http://127.0.0.1:1/x\r\n"
-                    "Content-Location: /elsewhere\r\n"
-                    "Location:   http://127.0.0.1:2/other/servlet?a=1  \r\n"
-                    "Location: http://127.0.0.1:3/third\r\n"
-                    "X-Folded: first\r\n  second\r\n"
-                    "Content-Length: 0\r\nConnection: close\r\n\r\n"});
+  RawServer server(
+      {"HTTP/1.1 302 Found\r\nlocation: http://127.0.0.1:1/x\r\n"
+       "Content-Location: /elsewhere\r\n"
+       "Location:   http://127.0.0.1:2/other/servlet?a=1  \r\n"
+       "Location: http://127.0.0.1:3/third\r\n"
+       "X-Folded: first\r\n  second\r\n"
+       "Content-Length: 0\r\nConnection: close\r\n\r\n"});
   Posting posting(server.port(), "/qx/servlet");
   ASSERT_TRUE(posting.request->Post(kHeaders, "<Program/>").ok());
   EXPECT_EQ(posting.request->status(), 302u);
@@ -163,40 +162,6 @@ TEST(HttpClientWireTest, ThePathIsSentAsGivenWithUnsafeBytesEscaped) {
   ASSERT_TRUE(posting.request->Post(kHeaders, "<Program/>").ok());
   ASSERT_EQ(server.Requests().size(), 1u);
   EXPECT_EQ(server.Requests()[0].rfind("POST /other%20servlet?a=1 HTTP/1.1\r\n", 0), 0u);
-}
-
-// The retry after a Digest 401 is one request: the body, and the answer to the 401's challenge.
-TEST(HttpClientWireTest, ADigestChallengeIsAnsweredInOneRetry) {
-  RawServer server(
-      {"HTTP/1.1 401 Unauthorized\r\nWWW-Authenticate: Digest realm=\"qx\", "
-       "nonce=\"abc\", qop=\"auth\", algorithm=MD5-sess\r\nContent-Length: 0\r\n\r\n",
-       kOk});
-  Posting posting(server.port(), "/qx/servlet");
-  fake::FakePrompts prompts;
-  prompts.QueueCredentials(Credentials{"clerk", "s3cret"});
-  ASSERT_TRUE(posting.request->Post(kHeaders, "<Program/>").ok());
-  ASSERT_EQ(posting.request->status(), 401u);
-  ASSERT_EQ(posting.request->AskCredentials(prompts), CredentialAnswer::kRetry);
-  ASSERT_TRUE(posting.request->Post(kHeaders, "<Program/>").ok());
-  EXPECT_EQ(posting.request->status(), 200u);
-  std::string reply;
-  ASSERT_TRUE(posting.ReadAll(&reply).ok());
-  EXPECT_EQ(reply, "ok");
-  ASSERT_EQ(server.Requests().size(), 2u);
-  const std::string wire = server.Requests()[1];
-  const std::string::size_type cnonce = wire.find("cnonce=\"");
-  ASSERT_NE(cnonce, std::string::npos) << wire;
-  posix::DigestChallenge challenge;
-  ASSERT_TRUE(posix::ParseDigestChallenge(
-      R"(realm="qx", nonce="abc", qop=auth, algorithm=MD5-sess)", &challenge));
-  const std::string expected =
-      "Authorization: " +
-      posix::DigestAuthorization(challenge, "clerk", "s3cret", "POST", "/qx/servlet", "",
-                                 wire.substr(cnonce + 8, 32)) +
-      "\r\n";
-  EXPECT_NE(wire.find(expected), std::string::npos) << wire;
-  EXPECT_NE(wire.find("\r\nContent-Length: 10\r\n"), std::string::npos) << wire;
-  EXPECT_EQ(wire.substr(wire.size() - 14), "\r\n\r\n<Program/>");
 }
 
 // Port 0 is WinInet's default port, 80: seen at a proxy (the environment's http_proxy), which

@@ -35,8 +35,7 @@ HostLibrary::HostLibrary(const std::string& ini) {
   init_ = reinterpret_cast<decltype(init_)>(dlsym(handle_, "init_handle"));
   config_ = reinterpret_cast<decltype(config_)>(dlsym(handle_, "config_handle"));
   business_ = reinterpret_cast<decltype(business_)>(dlsym(handle_, "business_handle"));
-  result_ = reinterpret_cast<decltype(result_)>(dlsym(handle_, "result_handle"));
-  if (!init_ || !config_ || !business_ || !result_) {
+  if (!init_ || !config_ || !business_) {
     throw std::runtime_error("a function is missing from the library");
   }
 }
@@ -62,8 +61,8 @@ HostLibrary::~HostLibrary() {
 }
 
 std::string HostLibrary::IniFor(int port, const std::string& servlet, int com) {
-  return "[center]\r\nserver=127.0.0.1\r\nport=" + std::to_string(port) +
-         "\r\nservlet=" + servlet + "\r\ncom=" + std::to_string(com) + "\r\n\r\n";
+  return "[center]\r\nserver=127.0.0.1\r\nport=" + std::to_string(port) + "\r\nservlet=" + servlet +
+         "\r\ncom=" + std::to_string(com) + "\r\n\r\n";
 }
 
 int HostLibrary::Init() {
@@ -79,25 +78,9 @@ int HostLibrary::Config(const char* server, const char* port, const char* servle
 }
 
 int HostLibrary::Business(const std::string& request, std::size_t spaces) {
-  return Business(request.c_str(), spaces);
-}
-
-int HostLibrary::Business(const char* request, std::size_t spaces) {
   std::vector<char> buffer(spaces + 1, ' ');
   buffer[spaces] = '\0';
-  int rc = business_(request, buffer.data());
-  reply_ = buffer.data();
-  return rc;
-}
-
-std::string HostLibrary::Result() {
-  int length = result_(nullptr);
-  std::vector<char> buffer(static_cast<std::size_t>(length) + 1, 'x');
-  int again = result_(buffer.data());
-  if (again != length || buffer[static_cast<std::size_t>(length)] != '\0') {
-    throw std::runtime_error("result_handle is inconsistent");
-  }
-  return std::string(buffer.data(), static_cast<std::size_t>(length));
+  return business_(request.c_str(), buffer.data());
 }
 
 }  // namespace qx::test

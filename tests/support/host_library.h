@@ -26,15 +26,12 @@ class HostLibrary {
   int Init();  // init_handle with a 256-space buffer; the message in last_message()
   int Config(const char* server, const char* port, const char* servlet, const char* com);
 
-  // business_handle with a buffer of `spaces` spaces; the buffer's text afterwards in reply().
+  // business_handle with a buffer of `spaces` spaces.
   int Business(const std::string& request, std::size_t spaces = 1 << 20);
-  int Business(const char* request, std::size_t spaces);
-  std::string Result();  // result_handle(NULL) for the length, then result_handle(buffer)
 
   // The exported business_handle itself, for hosts that call it from several threads.
   int(QX_CALL* business_function() const)(const char*, char*) { return business_; }
 
-  const std::string& reply() const { return reply_; }
   const std::string& last_message() const { return message_; }
   const std::string& directory() const { return dir_; }
 
@@ -45,8 +42,6 @@ class HostLibrary {
   int(QX_CALL* init_)(char*) = nullptr;
   int(QX_CALL* config_)(const char*, const char*, const char*, const char*) = nullptr;
   int(QX_CALL* business_)(const char*, char*) = nullptr;
-  int(QX_CALL* result_)(char*) = nullptr;
-  std::string reply_;
   std::string message_;
 };
 

@@ -19,11 +19,9 @@
 namespace qx::transport {
 namespace {
 
-using platform::BoxIcon;
 using platform::fake::FakePrompts;
 using test::CenterSimProcess;
 using test::CenterSimRequest;
-using test::Gbk;
 using namespace std::chrono_literals;
 
 const std::string kLogin =
@@ -88,34 +86,6 @@ TEST_F(CenterConnectionTest, GivesUpOnAStalledCenter) {
     EXPECT_EQ(reply, "");
   }
   EXPECT_TRUE(prompts_.shown().empty());
-}
-
-TEST_F(CenterConnectionTest, ConnectRefusesAServerItCannotUse) {
-  struct Case {
-    const char* server;
-    uint16_t port;
-  };
-  const Case cases[] = {{"", 8080}, {"bad host/name", 80}};
-  for (const Case& c : cases) {
-    SCOPED_TRACE(c.server);
-    prompts_.Clear();
-    connection_.SetServer(c.server, c.port);
-    EXPECT_EQ(connection_.Connect().kind(), Status::Kind::kLocal);
-    std::vector<FakePrompts::Shown> boxes = prompts_.Boxes();
-    ASSERT_EQ(boxes.size(), 1u);
-    EXPECT_EQ(boxes[0].caption, Gbk("系统错误"));
-    EXPECT_EQ(boxes[0].icon, BoxIcon::kError);
-    EXPECT_FALSE(boxes[0].text.empty());
-
-    // Exchange connects afresh, fails the same way and leaves the reply alone.
-    prompts_.Clear();
-    std::string reply = "untouched";
-    Status status = connection_.Exchange("/qx/servlet", kLogin, reply);
-    EXPECT_EQ(status.kind(), Status::Kind::kLocal);
-    EXPECT_EQ(status.words(), "");
-    EXPECT_EQ(reply, "untouched");
-    EXPECT_EQ(prompts_.Boxes().size(), 1u);
-  }
 }
 
 }  // namespace
