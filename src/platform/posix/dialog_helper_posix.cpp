@@ -96,6 +96,15 @@ HelperResult RunDialogHelper(const std::vector<std::string>& args) {
   return result;
 }
 
+std::optional<BoxAnswer> AnsweredBox(const HelperResult& result, BoxButtons buttons) {
+  if (!result.ran) {
+    return std::nullopt;
+  }
+  return buttons == BoxButtons::kOk ? BoxAnswer::kOk
+         : result.exit_code == 0    ? BoxAnswer::kRetry
+                                    : BoxAnswer::kCancel;
+}
+
 std::optional<std::string> TypedEntry(HelperResult& result) {
   if (!result.ran) {
     return std::nullopt;

@@ -46,6 +46,10 @@ struct HelperResult {
 };
 HelperResult RunDialogHelper(const std::vector<std::string>& args);
 
+// The button a helper's box was answered with (OK boxes answer OK; for Retry/Cancel, exit code 0
+// is Retry); nullopt when the helper did not run.
+std::optional<BoxAnswer> AnsweredBox(const HelperResult& result, BoxButtons buttons);
+
 // What a helper asked for one hidden entry gave: nullopt when it did not run, the text typed when
 // it ended with 0, else empty. The helper's own copy of the text is wiped.
 std::optional<std::string> TypedEntry(HelperResult& result);

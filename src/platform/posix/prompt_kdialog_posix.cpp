@@ -24,13 +24,7 @@ class KdialogChannel final : public PromptChannel {
       args.insert(args.end(),
                   {icon == BoxIcon::kError ? "--error" : "--msgbox", std::string(text)});
     }
-    HelperResult r = RunDialogHelper(args);
-    if (!r.ran) {
-      return std::nullopt;
-    }
-    return buttons == BoxButtons::kOk ? BoxAnswer::kOk
-           : r.exit_code == 0         ? BoxAnswer::kRetry
-                                      : BoxAnswer::kCancel;
+    return AnsweredBox(RunDialogHelper(args), buttons);
   }
 
   std::optional<std::string> AskPassword(std::string_view label) override {

@@ -26,13 +26,7 @@ class ZenityChannel final : public PromptChannel {
     }
     args.insert(args.end(),
                 {"--no-markup", "--title=" + std::string(caption), "--text=" + std::string(text)});
-    HelperResult r = RunDialogHelper(args);
-    if (!r.ran) {
-      return std::nullopt;
-    }
-    return buttons == BoxButtons::kOk ? BoxAnswer::kOk
-           : r.exit_code == 0         ? BoxAnswer::kRetry
-                                      : BoxAnswer::kCancel;
+    return AnsweredBox(RunDialogHelper(args), buttons);
   }
 
   std::optional<std::string> AskPassword(std::string_view label) override {
