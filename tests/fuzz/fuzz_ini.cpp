@@ -15,14 +15,14 @@ extern "C" int LLVMFuzzerTestOneInput(const uint8_t* data, size_t size) {
   const std::string path = "/h/qx_interface.ini";
   files.files[path] = std::string(reinterpret_cast<const char*>(data), size);
   qx::config::IniFile ini(files, prompts, path);
-  if (!ini.Load()) {
+  if (!ini.Load().ok()) {
     std::abort();
   }
   (void)ini.GetValue("center", "server", false);
   const std::string written = ini.Serialise(false);
   files.files[path] = written;
   qx::config::IniFile again(files, prompts, path);
-  if (!again.Load() || again.Serialise(false) != written) {
+  if (!again.Load().ok() || again.Serialise(false) != written) {
     std::abort();
   }
   return 0;
