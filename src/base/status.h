@@ -20,8 +20,7 @@ class Status {
     kNetwork,   // the network or the HTTP exchange itself (WinInet's "internet" failures)
     kRefused,   // our own refusal of what the peer asked (a redirect, a credential question)
     kLocal,     // this machine: a resource, a file, a library that cannot be loaded
-    kNotFound,  // what was looked for is not there (a file, a section, a key, an entry point)
-    kCorrupt,   // data that does not read as what it should be
+    kNotFound,  // what was looked for is not there (a file, a library)
   };
 
   Status() = default;
@@ -30,7 +29,6 @@ class Status {
   static Status Refused(std::string words) { return Status(Kind::kRefused, std::move(words)); }
   static Status Local(std::string words) { return Status(Kind::kLocal, std::move(words)); }
   static Status NotFound(std::string words) { return Status(Kind::kNotFound, std::move(words)); }
-  static Status Corrupt(std::string words) { return Status(Kind::kCorrupt, std::move(words)); }
 
   bool ok() const { return kind_ == Kind::kOk; }
   Kind kind() const { return kind_; }
