@@ -3,6 +3,7 @@
 // whole body of whatever else comes back (404 and 500 pages included) as the reply.
 #include "transport/center_connection.h"
 
+#include <algorithm>
 #include <charconv>
 #include <cstdint>
 #include <exception>
@@ -31,19 +32,20 @@ bool IsFollowedRedirect(uint32_t status) { return status == 301 || status == 302
 // Room for the body the center announces, so that a catalogue of 50 MB is written once instead
 // of being copied at each doubling of the text (and the copies left behind). Only a hint: an
 // absent, unreadable or implausible length (over kMaxReserve) reserves nothing, and a body that
-// turns out longer or shorter is read as it comes.
-void ReserveAnnounced(platform::HttpRequest& request, std::string& reply) {
+// turns out longer or shorter is read as it comes. Returns the length reserved for.
+std::optional<std::size_t> ReserveAnnounced(platform::HttpRequest& request, std::string& reply) {
   constexpr std::uint64_t kMaxReserve = std::uint64_t{256} << 20;
   const std::optional<std::string> text = request.Header("Content-Length");
-  if (!text) return;
+  if (!text) return std::nullopt;
   std::uint64_t length = 0;
   const auto [end, error] = std::from_chars(text->data(), text->data() + text->size(), length);
-  if (error != std::errc() || end == text->data() || length > kMaxReserve) return;
+  if (error != std::errc() || end == text->data() || length > kMaxReserve) return std::nullopt;
   try {
     reply.reserve(reply.size() + static_cast<std::size_t>(length));
   } catch (const std::exception&) {
     // No room ahead of time: the body is read piece by piece all the same.
   }
+  return static_cast<std::size_t>(length);
 }
 
 }  // namespace
@@ -174,8 +176,11 @@ Status CenterConnection::Redirect(std::unique_ptr<platform::HttpRequest>* reques
 
 Status CenterConnection::ReadBody(platform::HttpRequest& request, std::string& reply,
                                   const PieceObserver& on_piece) {
-  ReserveAnnounced(request, reply);
-  const std::size_t piece = static_cast<std::size_t>(read_size_);
+  // Pieces of read_size_ bytes; a body announced shorter gets a buffer of its own length.
+  std::size_t piece = static_cast<std::size_t>(read_size_);
+  if (const std::optional<std::size_t> announced = ReserveAnnounced(request, reply)) {
+    piece = std::clamp<std::size_t>(*announced, 1, piece);
+  }
   std::unique_ptr<char[]> buffer(new char[piece + 1]);
   for (;;) {
     std::size_t read = 0;

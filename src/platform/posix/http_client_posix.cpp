@@ -2,10 +2,11 @@
 //
 // The caller gets control back after the response headers and pulls the body piece by piece.
 // libcurl's easy interface runs a whole transfer in one call, so a request drives a multi handle
-// instead: Post runs it until the first byte of the final body (or the end of the transfer), the
-// write callback then pauses the transfer, and every Read resumes it until the piece asked for
-// is in. At most one piece and one network chunk are held here. Response header lines are read
-// as they arrive (ReadHeaderLine) into the status and a list of names and values.
+// instead: Post runs it until the first network chunk of the final body is in (or the transfer is
+// over), the write callback pauses the transfer at the chunk after, and every Read resumes it
+// until the piece asked for is in. At most one piece and one network chunk are held here; a small
+// reply is whole when Post returns, and its Read costs no call into libcurl. Response header lines
+// are read as they arrive (ReadHeaderLine) into the status and a list of names and values.
 //
 // Quirks handled where they arise:
 //  - libcurl is initialised once per process (std::call_once); libcurl 7.88 with the threaded
@@ -20,7 +21,8 @@
 //    nothing is cached.
 //  - The easy and multi handles (and with them live connections and the DNS cache) are kept in
 //    the client between requests: connection objects come and go per exchange, connections do
-//    not have to.
+//    not have to. The options every request shares are set once per easy handle; a handle that
+//    carried credentials is reset before it serves again, so no credential outlives its request.
 //  - Proxies: whatever the environment configures (http_proxy, no_proxy), as libcurl reads it.
 //  - Credentials after a 401: Basic is left to libcurl, which sends it with the first request.
 //    libcurl's Digest would first send a probing request without a body to get a challenge of
@@ -251,6 +253,8 @@ struct ResponseHead {
 struct TransferSlot {
   CURLM* multi = nullptr;
   CURL* easy = nullptr;
+  bool configured = false;   // the options every request shares are set on easy
+  bool credentials = false;  // easy carries credentials: reset before it serves again
   ~TransferSlot() {
     if (easy != nullptr) {
       curl_easy_cleanup(easy);
@@ -375,9 +379,7 @@ class CurlHttpClient final : public HttpClient {
     {
       std::lock_guard<std::mutex> lock(mutex_);
       if (idle_) {
-        std::unique_ptr<TransferSlot> slot = std::move(idle_);
-        curl_easy_reset(slot->easy);
-        return slot;
+        return std::move(idle_);
       }
     }
     auto slot = std::make_unique<TransferSlot>();
@@ -423,10 +425,14 @@ Status CurlHttpConnection::OpenRequest(std::string_view path,
 
 CurlHttpRequest::~CurlHttpRequest() {
   Detach();
-  curl_slist_free_all(header_list_);
   if (slot_) {
+    // The handle keeps no pointer into this request while it waits for the next one.
+    curl_easy_setopt(slot_->easy, CURLOPT_ERRORBUFFER, nullptr);
+    curl_easy_setopt(slot_->easy, CURLOPT_HTTPHEADER, nullptr);
+    curl_easy_setopt(slot_->easy, CURLOPT_POSTFIELDS, nullptr);
     client_.ReturnSlot(std::move(slot_));
   }
+  curl_slist_free_all(header_list_);
 }
 
 void CurlHttpRequest::Detach() {
@@ -457,38 +463,46 @@ size_t CurlHttpRequest::OnBody(char* data, size_t size, size_t count, void* self
 // The list libcurl sends after Host: the Authorization it cannot make itself, Content-Length,
 // the caller's headers, and an empty "Name:" for each header libcurl would add of its own.
 Status CurlHttpRequest::SetHeaders(std::span<const HttpHeader> headers) {
+  curl_slist_free_all(header_list_);
+  header_list_ = nullptr;
+  std::string line;
+  // "Name: value"; an empty "Name:" (no value) takes out the header libcurl would add.
+  auto add = [&](std::string_view name, std::optional<std::string_view> value) {
+    line.assign(name);
+    line += ':';
+    if (value) {
+      line += ' ';
+      line += *value;
+    }
+    curl_slist* grown = curl_slist_append(header_list_, line.c_str());
+    if (grown != nullptr) {
+      header_list_ = grown;
+    }
+    return grown != nullptr;
+  };
   // libcurl's Digest (a challenge we cannot answer) may send a first round without a body, so
   // libcurl must write Content-Length itself then.
   const bool curl_digest = has_credentials_ && !digest_ && (auth_methods_ & CURLAUTH_DIGEST) != 0;
-  std::vector<std::string> lines;
+  bool listed = true;
   if (has_credentials_ && digest_) {
     // Where libcurl puts its own Authorization header: right after Host.
-    lines.push_back("Authorization: " +
-                    posix::DigestAuthorization(*digest_, credentials_.user, credentials_.password,
-                                               "POST", target_, body_, posix::NewClientNonce()));
+    listed = add("Authorization",
+                 posix::DigestAuthorization(*digest_, credentials_.user, credentials_.password,
+                                            "POST", target_, body_, posix::NewClientNonce()));
   }
-  if (!curl_digest) {
-    lines.push_back("Content-Length: " + std::to_string(body_.size()));
+  if (listed && !curl_digest) {
+    listed = add("Content-Length", std::to_string(body_.size()));
   }
   for (const HttpHeader& header : headers) {
-    lines.push_back(std::string(header.name) + ": " + std::string(header.value));
+    listed = listed && add(header.name, header.value);
   }
   for (std::string_view own : {"Accept", "Content-Type", "Expect"}) {
-    if (std::none_of(headers.begin(), headers.end(),
-                     [&](const HttpHeader& h) { return EqualsNoCase(h.name, own); })) {
-      lines.push_back(std::string(own) + ":");
+    if (listed && std::none_of(headers.begin(), headers.end(),
+                               [&](const HttpHeader& h) { return EqualsNoCase(h.name, own); })) {
+      listed = add(own, std::nullopt);
     }
   }
-  curl_slist_free_all(header_list_);
-  header_list_ = nullptr;
-  for (const std::string& line : lines) {
-    curl_slist* grown = curl_slist_append(header_list_, line.c_str());
-    if (grown == nullptr) {
-      return OutOfMemory();
-    }
-    header_list_ = grown;
-  }
-  return Status::Ok();
+  return listed ? Status::Ok() : OutOfMemory();
 }
 
 Status CurlHttpRequest::Post(std::span<const HttpHeader> headers, std::string_view body) {
@@ -498,8 +512,11 @@ Status CurlHttpRequest::Post(std::span<const HttpHeader> headers, std::string_vi
     if (!slot_) {
       return OutOfMemory();
     }
-  } else {
+  }
+  if (slot_->credentials) {
     curl_easy_reset(slot_->easy);
+    slot_->configured = false;
+    slot_->credentials = false;
   }
   sent_ = false;
   posted_ = false;
@@ -509,7 +526,7 @@ Status CurlHttpRequest::Post(std::span<const HttpHeader> headers, std::string_vi
   result_ = CURLE_OK;
   head_ = ResponseHead();
   pending_.clear();
-  limit_ = 0;
+  limit_ = 1;  // the first chunk of the body is taken; the write callback pauses at the next
   error_buffer_[0] = '\0';
   last_bytes_ = -1;
   last_progress_ = std::chrono::steady_clock::now();
@@ -522,24 +539,28 @@ Status CurlHttpRequest::Post(std::span<const HttpHeader> headers, std::string_vi
   auto [connect_timeout, stall_timeout] = client_.Timeouts();
   stall_timeout_ = stall_timeout;
   CURL* easy = slot_->easy;
+  if (!slot_->configured) {
+    curl_easy_setopt(easy, CURLOPT_PROTOCOLS_STR, "http");
+    curl_easy_setopt(easy, CURLOPT_NOSIGNAL, 1L);
+    curl_easy_setopt(easy, CURLOPT_HTTP_VERSION, static_cast<long>(CURL_HTTP_VERSION_1_1));
+    curl_easy_setopt(easy, CURLOPT_FOLLOWLOCATION, 0L);
+    curl_easy_setopt(easy, CURLOPT_POST, 1L);
+    curl_easy_setopt(easy, CURLOPT_HEADERFUNCTION, &CurlHttpRequest::OnHeader);
+    curl_easy_setopt(easy, CURLOPT_WRITEFUNCTION, &CurlHttpRequest::OnBody);
+    // Pieces of 256 KB instead of libcurl's 16 KB: a catalogue of 50 MB in 200 reads, not 3 000.
+    curl_easy_setopt(easy, CURLOPT_BUFFERSIZE, 256L * 1024);
+    slot_->configured = true;
+  }
+  curl_easy_setopt(easy, CURLOPT_ERRORBUFFER, error_buffer_);
   curl_easy_setopt(easy, CURLOPT_URL, url_.c_str());
-  curl_easy_setopt(easy, CURLOPT_PROTOCOLS_STR, "http");
-  curl_easy_setopt(easy, CURLOPT_NOSIGNAL, 1L);
-  curl_easy_setopt(easy, CURLOPT_HTTP_VERSION, static_cast<long>(CURL_HTTP_VERSION_1_1));
-  curl_easy_setopt(easy, CURLOPT_FOLLOWLOCATION, 0L);
-  curl_easy_setopt(easy, CURLOPT_POST, 1L);
   curl_easy_setopt(easy, CURLOPT_POSTFIELDS, body_.data());
   curl_easy_setopt(easy, CURLOPT_POSTFIELDSIZE_LARGE, static_cast<curl_off_t>(body_.size()));
   curl_easy_setopt(easy, CURLOPT_HTTPHEADER, header_list_);
   curl_easy_setopt(easy, CURLOPT_CONNECTTIMEOUT_MS, static_cast<long>(connect_timeout.count()));
-  curl_easy_setopt(easy, CURLOPT_HEADERFUNCTION, &CurlHttpRequest::OnHeader);
   curl_easy_setopt(easy, CURLOPT_HEADERDATA, this);
-  curl_easy_setopt(easy, CURLOPT_WRITEFUNCTION, &CurlHttpRequest::OnBody);
   curl_easy_setopt(easy, CURLOPT_WRITEDATA, this);
-  curl_easy_setopt(easy, CURLOPT_ERRORBUFFER, error_buffer_);
-  // Pieces of 256 KB instead of libcurl's 16 KB: a catalogue of 50 MB in 200 reads, not 3 000.
-  curl_easy_setopt(easy, CURLOPT_BUFFERSIZE, 256L * 1024);
   if (has_credentials_ && !digest_) {
+    slot_->credentials = true;
     curl_easy_setopt(easy, CURLOPT_HTTPAUTH, auth_methods_);
     curl_easy_setopt(easy, CURLOPT_USERNAME, credentials_.user.c_str());
     curl_easy_setopt(easy, CURLOPT_PASSWORD, credentials_.password.c_str());
@@ -556,7 +577,8 @@ Status CurlHttpRequest::Post(std::span<const HttpHeader> headers, std::string_vi
   if (!driven.ok()) {
     return driven;
   }
-  if (done_ && result_ != CURLE_OK) {
+  // A failure once the body has begun is Read's to report, after the bytes that came before it.
+  if (done_ && result_ != CURLE_OK && !body_started_) {
     return CurlFailure(result_, error_buffer_);
   }
   if (head_.status == 0) {

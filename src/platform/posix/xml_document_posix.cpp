@@ -460,29 +460,33 @@ class PugiXmlDocument final : public XmlDocument {
     return out;
   }
 
+  // Runs of plain bytes are appended whole; '&', '<', '>' (and '"' in an attribute) as entities.
   static void AppendEscaped(std::string_view text, bool attribute, std::string* out) {
-    for (char c : text) {
-      switch (c) {
+    std::size_t run = 0;
+    for (std::size_t i = 0; i < text.size(); ++i) {
+      const char* entity = nullptr;
+      switch (text[i]) {
         case '&':
-          out->append("&amp;");
+          entity = "&amp;";
           break;
         case '<':
-          out->append("&lt;");
+          entity = "&lt;";
           break;
         case '>':
-          out->append("&gt;");
+          entity = "&gt;";
           break;
         case '"':
-          if (attribute) {
-            out->append("&quot;");
-          } else {
-            out->push_back(c);
-          }
+          entity = attribute ? "&quot;" : nullptr;
           break;
         default:
-          out->push_back(c);
+          break;
+      }
+      if (entity != nullptr) {
+        out->append(text.substr(run, i - run)).append(entity);
+        run = i + 1;
       }
     }
+    out->append(text.substr(run));
   }
 
   bool HasVisibleChild(pugi::xml_node node) const {
