@@ -232,9 +232,6 @@ class PosixFileSystem final : public FileSystem {
 
 }  // namespace
 
-FileSystem& DefaultFileSystem() {
-  static PosixFileSystem files;
-  return files;
-}
+FileSystem& DefaultFileSystem() { return ProcessWide<PosixFileSystem>(); }
 
 }  // namespace qx::platform::posix

@@ -99,9 +99,6 @@ class PosixPrompts final : public Prompts {
 
 }  // namespace
 
-Prompts& DefaultPrompts() {
-  static PosixPrompts prompts;
-  return prompts;
-}
+Prompts& DefaultPrompts() { return ProcessWide<PosixPrompts>(); }
 
 }  // namespace qx::platform::posix

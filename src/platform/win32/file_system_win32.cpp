@@ -153,9 +153,6 @@ class Win32FileSystem final : public FileSystem {
 
 }  // namespace
 
-FileSystem& DefaultFileSystem() {
-  static Win32FileSystem files;
-  return files;
-}
+FileSystem& DefaultFileSystem() { return ProcessWide<Win32FileSystem>(); }
 
 }  // namespace qx::platform::win32

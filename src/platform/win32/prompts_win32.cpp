@@ -175,9 +175,6 @@ class Win32Prompts final : public Prompts {
 
 }  // namespace
 
-Prompts& DefaultPrompts() {
-  static Win32Prompts prompts;
-  return prompts;
-}
+Prompts& DefaultPrompts() { return ProcessWide<Win32Prompts>(); }
 
 }  // namespace qx::platform::win32
