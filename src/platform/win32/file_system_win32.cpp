@@ -26,12 +26,7 @@ namespace qx::platform::win32 {
 namespace {
 
 std::string ErrorText(const char* operation, const std::string& path, DWORD code) {
-  std::string text(operation);
-  text += " ";
-  text += path;
-  text += ": ";
-  text += SystemErrorText(code);
-  return text;
+  return FileErrorText(operation, path, SystemErrorText(code));
 }
 
 class Handle {
