@@ -46,6 +46,13 @@ void* CardLibrary::FindEntryPoint(const char* name) {
   return library_ ? library_->FindEntryPoint(name) : nullptr;
 }
 
+template <typename Function>
+Function CardLibrary::EntryPoint(const char* name, int32_t missing_code) {
+  auto function = platform::EntryPointAs<Function>(FindEntryPoint(name));
+  SetStatus(function == nullptr ? missing_code : 0);
+  return function;
+}
+
 void CardLibrary::SetMessage(std::string_view head, std::string_view tail) {
   std::string text;
   text.reserve(head.size() + tail.size());
@@ -92,12 +99,10 @@ void CardLibrary::SetFailure(int32_t failure_code) {
 }
 
 int32_t CardLibrary::Reset() {
-  auto reset = platform::EntryPointAs<platform::ICResetFunction>(FindEntryPoint("ICReset"));
+  auto reset = EntryPoint<platform::ICResetFunction>("ICReset", status::kNoICReset);
   if (reset == nullptr) {
-    SetStatus(status::kNoICReset);
     return status::kNoICReset;
   }
-  SetStatus(0);
   if (reset() < 0) {
     SetFailure(status::kResetStepFailed);
   }
@@ -105,12 +110,10 @@ int32_t CardLibrary::Reset() {
 }
 
 int32_t CardLibrary::Start() {
-  auto start = platform::EntryPointAs<platform::ICStartFunction>(FindEntryPoint("ICStart"));
+  auto start = EntryPoint<platform::ICStartFunction>("ICStart", status::kNoICStart);
   if (start == nullptr) {
-    SetStatus(status::kNoICStart);
     return status_;
   }
-  SetStatus(0);
   if (start(port_) < 0) {
     SetFailure(status::kStartStepFailed);
   }
@@ -119,12 +122,10 @@ int32_t CardLibrary::Start() {
 
 int32_t CardLibrary::Get(const std::string& name, std::string* value) {
   value->clear();
-  auto get = platform::EntryPointAs<platform::ICGetFunction>(FindEntryPoint("ICGet"));
+  auto get = EntryPoint<platform::ICGetFunction>("ICGet", status::kNoICGet);
   if (get == nullptr) {
-    SetStatus(status::kNoICGet);
     return status_;
   }
-  SetStatus(0);
   WipedBuffer buffer(kValueBufferRoom);
   if (get(name.c_str(), buffer.data()) < 0) {
     SetFailure(status::kGetStepFailed);
@@ -143,12 +144,10 @@ int32_t CardLibrary::Get(const std::string& name, std::string* value) {
 }
 
 int32_t CardLibrary::Put(const std::string& name, const std::string& value) {
-  auto put = platform::EntryPointAs<platform::ICPutFunction>(FindEntryPoint("ICPut"));
+  auto put = EntryPoint<platform::ICPutFunction>("ICPut", status::kNoICPut);
   if (put == nullptr) {
-    SetStatus(status::kNoICPut);
     return status::kNoICPut;
   }
-  SetStatus(0);
   const int result = put(name.c_str(), value.c_str());
   if (result < 0) {
     SetFailure(status::kPutStepFailed);
@@ -157,12 +156,10 @@ int32_t CardLibrary::Put(const std::string& name, const std::string& value) {
 }
 
 int32_t CardLibrary::Execute() {
-  auto execute = platform::EntryPointAs<platform::ICExecuteFunction>(FindEntryPoint("ICExecute"));
+  auto execute = EntryPoint<platform::ICExecuteFunction>("ICExecute", status::kNoICExecute);
   if (execute == nullptr) {
-    SetStatus(status::kNoICExecute);
     return status::kNoICExecute;
   }
-  SetStatus(0);
   const int result = execute(port_);
   if (result < 0) {
     SetFailure(status::kExecuteStepFailed);

@@ -58,6 +58,10 @@ class CardLibrary {
 
  private:
   void* FindEntryPoint(const char* name);
+  // The entry point name as a Function; status() becomes missing_code when the library has
+  // none (the result is then null), else 0.
+  template <typename Function>
+  Function EntryPoint(const char* name, int32_t missing_code);
   // status() becomes failure_code and message() its prefix with the library's error text; or
   // -211 when that text cannot be had.
   void SetFailure(int32_t failure_code);

@@ -25,17 +25,26 @@ std::vector<XmlNode> ElementChildren(XmlDocument& doc, XmlNode node) {
   return elements;
 }
 
-// The items of the first row of the first block named block_name; empty when there are none.
-std::vector<XmlNode> FirstRowItems(XmlDocument& doc, std::string_view block_name) {
-  const std::vector<XmlNode> blocks = doc.ElementsByTagName(block_name);
+// The reply, loaded, and the items of the first row of its first block named block_name (empty
+// when there are none). Throws DomError when the reply cannot be loaded.
+struct FirstRow {
+  std::unique_ptr<XmlDocument> doc;
+  std::vector<XmlNode> items;
+};
+
+FirstRow LoadFirstRow(platform::XmlFactory& xml, std::string_view reply,
+                      std::string_view block_name) {
+  FirstRow row{xml.NewDocument(), {}};
+  row.doc->LoadXml(reply);
+  const std::vector<XmlNode> blocks = row.doc->ElementsByTagName(block_name);
   if (blocks.empty()) {
-    return {};
+    return row;
   }
-  const std::vector<XmlNode> rows = ElementChildren(doc, blocks.front());
-  if (rows.empty()) {
-    return {};
+  const std::vector<XmlNode> rows = ElementChildren(*row.doc, blocks.front());
+  if (!rows.empty()) {
+    row.items = ElementChildren(*row.doc, rows.front());
   }
-  return ElementChildren(doc, rows.front());
+  return row;
 }
 
 }  // namespace
@@ -79,9 +88,7 @@ bool CardRun::CheckPassword(const std::string& item_name) {
 int32_t CardRun::ReadStep(std::string_view reply) {
   card_.ClearStatus();
   try {
-    std::unique_ptr<XmlDocument> doc = xml_.NewDocument();
-    doc->LoadXml(reply);
-    const std::vector<XmlNode> items = FirstRowItems(*doc, "readic");
+    const auto [doc, items] = LoadFirstRow(xml_, reply, "readic");
     if (items.empty()) {
       return 1;
     }
@@ -142,9 +149,7 @@ int32_t CardRun::WriteStep(std::string_view reply) {
 int32_t CardRun::WriteOnce(std::string_view reply, bool* retry) {
   card_.ClearStatus();
   try {
-    std::unique_ptr<XmlDocument> doc = xml_.NewDocument();
-    doc->LoadXml(reply);
-    const std::vector<XmlNode> items = FirstRowItems(*doc, "writeic");
+    const auto [doc, items] = LoadFirstRow(xml_, reply, "writeic");
     if (items.empty()) {
       return 1;
     }

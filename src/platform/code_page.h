@@ -37,7 +37,6 @@ class CodePage {
   CodePage();
   CodePage(const CodePage&) = delete;
   CodePage& operator=(const CodePage&) = delete;
-  ~CodePage();
 
   // ANSI bytes -> UTF-8. Appends to *out.
   void AppendUtf8(std::string_view ansi, std::string* out) const;

@@ -6,6 +6,7 @@
 #define QX_PLATFORM_FILE_SYSTEM_H_
 
 #include <string>
+#include <string_view>
 
 #include "base/status.h"
 
@@ -34,6 +35,17 @@ class FileSystem {
   // the place of path. On failure path is as it was.
   virtual Status ReplaceAll(const std::string& path, const std::string& content) = 0;
 };
+
+// The words of a failed file operation: "<operation> <path>: <the system's description>".
+inline std::string FileErrorText(std::string_view operation, std::string_view path,
+                                 std::string_view description) {
+  std::string text(operation);
+  text += " ";
+  text += path;
+  text += ": ";
+  text += description;
+  return text;
+}
 
 }  // namespace qx::platform
 

@@ -300,8 +300,6 @@ const CodePage::Tables& CodePage::SharedTables() {
 
 CodePage::CodePage() : tables_(&SharedTables()) {}
 
-CodePage::~CodePage() = default;
-
 namespace {
 
 // Converts ANSI bytes from s[*at] on, until the input ends or fewer than 8 bytes of room are left

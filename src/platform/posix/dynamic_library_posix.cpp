@@ -72,9 +72,6 @@ class PosixLibraryLoader final : public LibraryLoader {
 
 }  // namespace
 
-LibraryLoader& DefaultLibraryLoader() {
-  static PosixLibraryLoader loader;
-  return loader;
-}
+LibraryLoader& DefaultLibraryLoader() { return ProcessWide<PosixLibraryLoader>(); }
 
 }  // namespace qx::platform::posix

@@ -24,12 +24,7 @@ namespace qx::platform::posix {
 namespace {
 
 std::string ErrorText(const char* operation, const std::string& path, int error_number) {
-  std::string text(operation);
-  text += " ";
-  text += path;
-  text += ": ";
-  text += std::strerror(error_number);
-  return text;
+  return FileErrorText(operation, path, std::strerror(error_number));
 }
 
 std::string DirectoryOf(const std::string& path) {
@@ -232,9 +227,6 @@ class PosixFileSystem final : public FileSystem {
 
 }  // namespace
 
-FileSystem& DefaultFileSystem() {
-  static PosixFileSystem files;
-  return files;
-}
+FileSystem& DefaultFileSystem() { return ProcessWide<PosixFileSystem>(); }
 
 }  // namespace qx::platform::posix

@@ -16,6 +16,16 @@
 
 namespace qx::platform::posix {
 
+// A message box to show, its texts in UTF-8.
+struct Box {
+  std::string text;
+  std::string caption;
+  std::string retry;  // the labels of the two buttons of kRetryCancel
+  std::string cancel;
+  BoxButtons buttons = BoxButtons::kOk;
+  BoxIcon icon = BoxIcon::kNone;
+};
+
 class PromptChannel {
  public:
   PromptChannel() = default;
@@ -23,10 +33,7 @@ class PromptChannel {
   PromptChannel& operator=(const PromptChannel&) = delete;
   virtual ~PromptChannel() = default;
 
-  // retry and cancel label the buttons of kRetryCancel.
-  virtual std::optional<BoxAnswer> ShowBox(std::string_view text, std::string_view caption,
-                                           BoxButtons buttons, BoxIcon icon, std::string_view retry,
-                                           std::string_view cancel) = 0;
+  virtual std::optional<BoxAnswer> ShowBox(const Box& box) = 0;
   // What was typed, empty when escaped.
   virtual std::optional<std::string> AskPassword(std::string_view label) = 0;
   // The inner nullopt: cancelled.

@@ -13,18 +13,15 @@ namespace {
 
 class KdialogChannel final : public PromptChannel {
  public:
-  std::optional<BoxAnswer> ShowBox(std::string_view text, std::string_view caption,
-                                   BoxButtons buttons, BoxIcon icon, std::string_view retry,
-                                   std::string_view cancel) override {
-    std::vector<std::string> args{"kdialog", "--title", std::string(caption)};
-    if (buttons == BoxButtons::kRetryCancel) {
-      args.insert(args.end(), {"--yesno", std::string(text), "--yes-label", std::string(retry),
-                               "--no-label", std::string(cancel)});
-    } else {
+  std::optional<BoxAnswer> ShowBox(const Box& box) override {
+    std::vector<std::string> args{"kdialog", "--title", box.caption};
+    if (box.buttons == BoxButtons::kRetryCancel) {
       args.insert(args.end(),
-                  {icon == BoxIcon::kError ? "--error" : "--msgbox", std::string(text)});
+                  {"--yesno", box.text, "--yes-label", box.retry, "--no-label", box.cancel});
+    } else {
+      args.insert(args.end(), {box.icon == BoxIcon::kError ? "--error" : "--msgbox", box.text});
     }
-    return AnsweredBox(RunDialogHelper(args), buttons);
+    return AnsweredBox(RunDialogHelper(args), box.buttons);
   }
 
   std::optional<std::string> AskPassword(std::string_view label) override {

@@ -16,11 +16,9 @@ void Note(const std::string& line) {
 
 class NobodyChannel final : public PromptChannel {
  public:
-  std::optional<BoxAnswer> ShowBox(std::string_view text, std::string_view caption,
-                                   BoxButtons buttons, BoxIcon /*icon*/, std::string_view /*retry*/,
-                                   std::string_view /*cancel*/) override {
-    Note("[" + std::string(caption) + "] " + std::string(text) + "\n");
-    return buttons == BoxButtons::kOk ? BoxAnswer::kOk : BoxAnswer::kCancel;
+  std::optional<BoxAnswer> ShowBox(const Box& box) override {
+    Note("[" + box.caption + "] " + box.text + "\n");
+    return box.buttons == BoxButtons::kOk ? BoxAnswer::kOk : BoxAnswer::kCancel;
   }
 
   std::optional<std::string> AskPassword(std::string_view label) override {

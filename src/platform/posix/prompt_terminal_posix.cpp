@@ -93,15 +93,13 @@ class Terminal {
 
 class TerminalChannel final : public PromptChannel {
  public:
-  std::optional<BoxAnswer> ShowBox(std::string_view text, std::string_view caption,
-                                   BoxButtons buttons, BoxIcon /*icon*/, std::string_view /*retry*/,
-                                   std::string_view /*cancel*/) override {
+  std::optional<BoxAnswer> ShowBox(const Box& box) override {
     Terminal tty;
     if (!tty.ok()) {
       return std::nullopt;
     }
-    tty.Write("\n[" + std::string(caption) + "] " + std::string(text) + "\n");
-    if (buttons == BoxButtons::kOk) {
+    tty.Write("\n[" + box.caption + "] " + box.text + "\n");
+    if (box.buttons == BoxButtons::kOk) {
       tty.Write("(Enter) ");
       tty.ReadLine(true);
       return BoxAnswer::kOk;

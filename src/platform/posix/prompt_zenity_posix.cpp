@@ -14,19 +14,16 @@ namespace {
 
 class ZenityChannel final : public PromptChannel {
  public:
-  std::optional<BoxAnswer> ShowBox(std::string_view text, std::string_view caption,
-                                   BoxButtons buttons, BoxIcon icon, std::string_view retry,
-                                   std::string_view cancel) override {
+  std::optional<BoxAnswer> ShowBox(const Box& box) override {
     std::vector<std::string> args{"zenity"};
-    if (buttons == BoxButtons::kRetryCancel) {
-      args.insert(args.end(), {"--question", "--ok-label=" + std::string(retry),
-                               "--cancel-label=" + std::string(cancel)});
+    if (box.buttons == BoxButtons::kRetryCancel) {
+      args.insert(args.end(),
+                  {"--question", "--ok-label=" + box.retry, "--cancel-label=" + box.cancel});
     } else {
-      args.push_back(icon == BoxIcon::kError ? "--error" : "--info");
+      args.push_back(box.icon == BoxIcon::kError ? "--error" : "--info");
     }
-    args.insert(args.end(),
-                {"--no-markup", "--title=" + std::string(caption), "--text=" + std::string(text)});
-    return AnsweredBox(RunDialogHelper(args), buttons);
+    args.insert(args.end(), {"--no-markup", "--title=" + box.caption, "--text=" + box.text});
+    return AnsweredBox(RunDialogHelper(args), box.buttons);
   }
 
   std::optional<std::string> AskPassword(std::string_view label) override {

@@ -50,13 +50,14 @@ class PosixPrompts final : public Prompts {
  public:
   BoxAnswer ShowBox(std::string_view text, std::string_view caption, BoxButtons buttons,
                     BoxIcon icon) override {
-    const std::string shown_text = ToDisplay(text);
-    const std::string shown_caption = ToDisplay(caption);
-    const std::string retry = ToDisplay(kRetryLabel);
-    const std::string cancel = ToDisplay(kCancelLabel);
+    const Box box{.text = ToDisplay(text),
+                  .caption = ToDisplay(caption),
+                  .retry = ToDisplay(kRetryLabel),
+                  .cancel = ToDisplay(kCancelLabel),
+                  .buttons = buttons,
+                  .icon = icon};
     for (const auto& channel : Channels()) {
-      if (std::optional<BoxAnswer> answer =
-              channel->ShowBox(shown_text, shown_caption, buttons, icon, retry, cancel)) {
+      if (std::optional<BoxAnswer> answer = channel->ShowBox(box)) {
         return *answer;
       }
     }
@@ -98,9 +99,6 @@ class PosixPrompts final : public Prompts {
 
 }  // namespace
 
-Prompts& DefaultPrompts() {
-  static PosixPrompts prompts;
-  return prompts;
-}
+Prompts& DefaultPrompts() { return ProcessWide<PosixPrompts>(); }
 
 }  // namespace qx::platform::posix

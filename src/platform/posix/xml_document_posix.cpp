@@ -602,9 +602,6 @@ class PugiXmlFactory final : public XmlFactory {
 
 }  // namespace
 
-XmlFactory& DefaultXmlFactory() {
-  static PugiXmlFactory factory;
-  return factory;
-}
+XmlFactory& DefaultXmlFactory() { return ProcessWide<PugiXmlFactory>(); }
 
 }  // namespace qx::platform::posix

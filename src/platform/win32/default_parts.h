@@ -1,5 +1,5 @@
-// The Win32 implementations behind DefaultEnv(), one function per platform interface, each
-// defined in the file that implements it, and the few helpers the Win32 files share.
+// The Win32 implementations behind DefaultEnv() (declared in platform/default_parts.h), and the
+// few helpers the Win32 files share.
 #ifndef QX_PLATFORM_WIN32_DEFAULT_PARTS_H_
 #define QX_PLATFORM_WIN32_DEFAULT_PARTS_H_
 
@@ -7,15 +7,9 @@
 #include <string>
 #include <string_view>
 
-#include "platform/env.h"
+#include "platform/default_parts.h"
 
 namespace qx::platform::win32 {
-
-Prompts& DefaultPrompts();              // prompts_win32.cpp
-FileSystem& DefaultFileSystem();        // file_system_win32.cpp
-HttpClient& DefaultHttpClient();        // http_client_win32.cpp
-XmlFactory& DefaultXmlFactory();        // xml_document_win32.cpp
-LibraryLoader& DefaultLibraryLoader();  // dynamic_library_win32.cpp
 
 // The system's text for an error code (FormatMessageA, the user's default language, at most
 // 1023 bytes, without the trailing line end). Codes of the internet API (12000 to 12999) are

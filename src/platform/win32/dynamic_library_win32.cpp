@@ -53,9 +53,6 @@ class Win32LibraryLoader final : public LibraryLoader {
 
 }  // namespace
 
-LibraryLoader& DefaultLibraryLoader() {
-  static Win32LibraryLoader loader;
-  return loader;
-}
+LibraryLoader& DefaultLibraryLoader() { return ProcessWide<Win32LibraryLoader>(); }
 
 }  // namespace qx::platform::win32

@@ -26,12 +26,7 @@ namespace qx::platform::win32 {
 namespace {
 
 std::string ErrorText(const char* operation, const std::string& path, DWORD code) {
-  std::string text(operation);
-  text += " ";
-  text += path;
-  text += ": ";
-  text += SystemErrorText(code);
-  return text;
+  return FileErrorText(operation, path, SystemErrorText(code));
 }
 
 class Handle {
@@ -153,9 +148,6 @@ class Win32FileSystem final : public FileSystem {
 
 }  // namespace
 
-FileSystem& DefaultFileSystem() {
-  static Win32FileSystem files;
-  return files;
-}
+FileSystem& DefaultFileSystem() { return ProcessWide<Win32FileSystem>(); }
 
 }  // namespace qx::platform::win32

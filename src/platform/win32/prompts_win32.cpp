@@ -54,6 +54,14 @@ struct PasswordRequest {
   std::string typed;
 };
 
+// WM_INITDIALOG of either dialog: the request handed to DialogBoxParamA, kept in DWLP_USER for
+// the buttons.
+template <typename Request>
+Request& KeepRequest(HWND dialog, LPARAM lparam) {
+  SetWindowLongPtrA(dialog, DWLP_USER, lparam);
+  return *reinterpret_cast<Request*>(lparam);
+}
+
 // A button of either dialog: OK hands the typed text to the request (take) and closes the
 // dialog, Cancel closes it; the request was stored in DWLP_USER by WM_INITDIALOG.
 template <typename Request, typename Take>
@@ -74,13 +82,12 @@ INT_PTR OnButton(HWND dialog, WPARAM wparam, Take take) {
 INT_PTR CALLBACK PasswordProc(HWND dialog, UINT message, WPARAM wparam, LPARAM lparam) {
   switch (message) {
     case WM_INITDIALOG: {
-      SetWindowLongPtrA(dialog, DWLP_USER, lparam);
-      auto* request = reinterpret_cast<PasswordRequest*>(lparam);
-      if (!request->label.empty()) {
-        SetDlgItemTextA(dialog, QX_IDC_PASSWORD_GROUP, request->label.c_str());
+      const auto& request = KeepRequest<PasswordRequest>(dialog, lparam);
+      if (!request.label.empty()) {
+        SetDlgItemTextA(dialog, QX_IDC_PASSWORD_GROUP, request.label.c_str());
       }
       SendDlgItemMessageA(dialog, QX_IDC_PASSWORD_EDIT, EM_LIMITTEXT,
-                          static_cast<WPARAM>(request->max_length), 0);
+                          static_cast<WPARAM>(request.max_length), 0);
       SetFocus(GetDlgItem(dialog, QX_IDC_PASSWORD_EDIT));
       return FALSE;  // focus set here
     }
@@ -105,9 +112,8 @@ struct CredentialsRequest {
 INT_PTR CALLBACK CredentialsProc(HWND dialog, UINT message, WPARAM wparam, LPARAM lparam) {
   switch (message) {
     case WM_INITDIALOG: {
-      SetWindowLongPtrA(dialog, DWLP_USER, lparam);
-      auto* request = reinterpret_cast<CredentialsRequest*>(lparam);
-      SetWindowTextA(dialog, request->target.c_str());
+      const auto& request = KeepRequest<CredentialsRequest>(dialog, lparam);
+      SetWindowTextA(dialog, request.target.c_str());
       SendDlgItemMessageA(dialog, QX_IDC_CREDENTIALS_USER, EM_LIMITTEXT, kMaxCredential, 0);
       SendDlgItemMessageA(dialog, QX_IDC_CREDENTIALS_PASSWORD, EM_LIMITTEXT, kMaxCredential, 0);
       return TRUE;
@@ -169,9 +175,6 @@ class Win32Prompts final : public Prompts {
 
 }  // namespace
 
-Prompts& DefaultPrompts() {
-  static Win32Prompts prompts;
-  return prompts;
-}
+Prompts& DefaultPrompts() { return ProcessWide<Win32Prompts>(); }
 
 }  // namespace qx::platform::win32

@@ -576,9 +576,6 @@ class MsxmlFactory final : public XmlFactory {
 
 }  // namespace
 
-XmlFactory& DefaultXmlFactory() {
-  static MsxmlFactory factory;
-  return factory;
-}
+XmlFactory& DefaultXmlFactory() { return ProcessWide<MsxmlFactory>(); }
 
 }  // namespace qx::platform::win32
