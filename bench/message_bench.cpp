@@ -9,7 +9,7 @@
 #include "message/request.h"
 #include "message/row_store.h"
 #include "platform/code_page.h"
-#include "platform/posix/default_parts.h"
+#include "platform/default_parts.h"
 
 namespace {
 

@@ -7,8 +7,8 @@
 #include <vector>
 
 #include "card/card_library.h"
+#include "platform/default_parts.h"
 #include "platform/dynamic_library.h"
-#include "platform/posix/default_parts.h"
 #include "support/card_sim.h"
 #include "support/gbk.h"
 

@@ -8,7 +8,7 @@
 #include <vector>
 
 #include "platform/code_page.h"
-#include "platform/posix/default_parts.h"
+#include "platform/default_parts.h"
 #include "platform/xml_document.h"
 #include "support/gbk.h"
 

@@ -8,8 +8,8 @@
 
 #include <string>
 
+#include "platform/default_parts.h"
 #include "platform/file_system.h"
-#include "platform/posix/default_parts.h"
 
 namespace qx::platform {
 namespace {

@@ -9,7 +9,7 @@
 #include <thread>
 #include <vector>
 
-#include "platform/posix/default_parts.h"
+#include "platform/default_parts.h"
 #include "platform/xml_document.h"
 #include "support/gbk.h"
 

@@ -5,7 +5,7 @@
 #include <cstdlib>
 #include <string>
 
-#include "platform/posix/default_parts.h"
+#include "platform/default_parts.h"
 #include "platform/prompts.h"
 #include "support/fake_dialog.h"
 #include "support/gbk.h"

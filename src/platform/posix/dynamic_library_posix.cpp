@@ -15,8 +15,8 @@
 #include <memory>
 #include <string>
 
+#include "platform/default_parts.h"
 #include "platform/dynamic_library.h"
-#include "platform/posix/default_parts.h"
 
 namespace qx::platform::posix {
 namespace {

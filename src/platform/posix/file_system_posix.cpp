@@ -17,8 +17,8 @@
 #include <vector>
 
 #include "base/status.h"
+#include "platform/default_parts.h"
 #include "platform/file_system.h"
-#include "platform/posix/default_parts.h"
 
 namespace qx::platform::posix {
 namespace {

@@ -54,8 +54,8 @@
 #include <vector>
 
 #include "base/status.h"
+#include "platform/default_parts.h"
 #include "platform/http_client.h"
-#include "platform/posix/default_parts.h"
 #include "platform/posix/http_digest.h"
 #include "platform/prompts.h"
 

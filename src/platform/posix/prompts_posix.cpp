@@ -12,8 +12,8 @@
 #include <string>
 #include <vector>
 
+#include "platform/default_parts.h"
 #include "platform/gbk_text.h"
-#include "platform/posix/default_parts.h"
 #include "platform/posix/prompt_channel_posix.h"
 #include "platform/prompts.h"
 
