@@ -65,8 +65,13 @@ constexpr const char* kServlet = "/qx/servlet";
 
 // ---- small helpers -------------------------------------------------------------------------
 
+void StopLiveChildren();
+
+// Reports and ends the process, after stopping the children it started (std::exit runs no
+// destructor of a local Child).
 [[noreturn]] void Die(const std::string& what) {
   std::fprintf(stderr, "qx_call_bench: %s\n", what.c_str());
+  StopLiveChildren();
   std::exit(2);
 }
 
@@ -81,36 +86,72 @@ std::string Between(std::string_view text, std::string_view open, std::string_vi
 }
 
 // A child process, stopped by its PID (SIGTERM, then SIGKILL) and reaped when it goes.
+// The children this process started and has not stopped yet (a forked child inherits the list,
+// and leaves its parent's children alone).
+struct LiveChildren {
+  pid_t owner = 0;
+  std::vector<pid_t> pids;
+};
+LiveChildren& Live() {
+  static LiveChildren live;
+  return live;
+}
+
+// Stops one child: SIGTERM, up to 5 s to end, then SIGKILL; reaped either way.
+void StopChild(pid_t pid) {
+  kill(pid, SIGTERM);
+  for (int i = 0; i < 50; ++i) {
+    if (waitpid(pid, nullptr, WNOHANG) == pid) return;
+    usleep(100 * 1000);
+  }
+  kill(pid, SIGKILL);
+  waitpid(pid, nullptr, 0);
+}
+
+void StopLiveChildren() {
+  LiveChildren& live = Live();
+  if (live.owner != getpid()) return;
+  while (!live.pids.empty()) {
+    const pid_t pid = live.pids.back();
+    live.pids.pop_back();
+    StopChild(pid);
+  }
+}
+
 class Child {
  public:
   Child() = default;
-  explicit Child(pid_t pid) : pid_(pid) {}
+  explicit Child(pid_t pid) : pid_(pid) {
+    LiveChildren& live = Live();
+    if (live.owner != getpid()) live = LiveChildren{getpid(), {}};
+    live.pids.push_back(pid);
+  }
   Child(const Child&) = delete;
   Child& operator=(const Child&) = delete;
   ~Child() { Stop(); }
   void Stop() {
     if (pid_ <= 0) return;
-    kill(pid_, SIGTERM);
-    for (int i = 0; i < 50; ++i) {
-      if (waitpid(pid_, nullptr, WNOHANG) == pid_) {
-        pid_ = -1;
-        return;
-      }
-      usleep(100 * 1000);
-    }
-    kill(pid_, SIGKILL);
-    waitpid(pid_, nullptr, 0);
+    Forget();
+    StopChild(pid_);
     pid_ = -1;
   }
   // Waits for a child that ends by itself; its exit status.
   int Wait() {
     int status = 0;
-    if (pid_ > 0 && waitpid(pid_, &status, 0) == pid_) pid_ = -1;
+    if (pid_ > 0 && waitpid(pid_, &status, 0) == pid_) {
+      Forget();
+      pid_ = -1;
+    }
     return WIFEXITED(status) ? WEXITSTATUS(status) : -1;
   }
   pid_t pid() const { return pid_; }
 
  private:
+  void Forget() {
+    std::vector<pid_t>& pids = Live().pids;
+    pids.erase(std::remove(pids.begin(), pids.end(), pid_), pids.end());
+  }
+
   pid_t pid_ = -1;
 };
 
