@@ -355,9 +355,18 @@ char* ConvertToUtf8(const CodePage::Tables& tables, const unsigned char* s, size
   return out;
 }
 
-}  // namespace
+// The length of the run of ASCII bytes text begins with, eight bytes at a time.
+size_t LeadingAscii(std::string_view text) {
+  size_t i = 0;
+  for (uint64_t word = 0; i + 8 <= text.size(); i += 8) {
+    std::memcpy(&word, text.data() + i, 8);
+    if ((word & 0x8080808080808080u) != 0) break;
+  }
+  while (i < text.size() && static_cast<unsigned char>(text[i]) < 0x80) ++i;
+  return i;
+}
 
-void CodePage::AppendUtf8(std::string_view ansi, std::string* out) const {
+void AppendConverted(const CodePage::Tables& tables, std::string_view ansi, std::string* out) {
   const auto* s = reinterpret_cast<const unsigned char*>(ansi.data());
   const size_t n = ansi.size();
   out->reserve(out->size() + n + n / 2);
@@ -367,8 +376,19 @@ void CodePage::AppendUtf8(std::string_view ansi, std::string* out) const {
   char piece[kPiece];
   size_t i = 0;
   while (i < n) {
-    char* end = ConvertToUtf8(*tables_, s, n, &i, piece, piece + kPiece);
+    char* end = ConvertToUtf8(tables, s, n, &i, piece, piece + kPiece);
     out->append(piece, static_cast<size_t>(end - piece));
+  }
+}
+
+}  // namespace
+
+void CodePage::AppendUtf8(std::string_view ansi, std::string* out) const {
+  // ASCII stands as it is in UTF-8: a text of markup and plain names is appended whole.
+  if (LeadingAscii(ansi) == ansi.size()) {
+    out->append(ansi);
+  } else {
+    AppendConverted(*tables_, ansi, out);
   }
 }
 

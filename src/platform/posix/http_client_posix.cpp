@@ -46,6 +46,7 @@
 #include <cstring>
 #include <memory>
 #include <mutex>
+#include <new>
 #include <optional>
 #include <span>
 #include <string>
@@ -249,12 +250,51 @@ struct ResponseHead {
 
 // ---- the session -------------------------------------------------------------------------------
 
+// A request's header lines as libcurl reads them: curl_slist nodes over one block of text, made
+// without an allocation per line (libcurl only reads the list it is given, and a line ends at
+// its first zero byte either way).
+class HeaderList {
+ public:
+  // "Name: value"; "Name:" without a value takes out the header libcurl would add.
+  void Add(std::string_view name, std::optional<std::string_view> value) {
+    text_.append(name);
+    text_ += ':';
+    if (value) {
+      text_ += ' ';
+      text_.append(*value);
+    }
+    text_ += '\0';
+    ++count_;
+  }
+  void Clear() {
+    text_.clear();
+    count_ = 0;
+  }
+  // The list, valid until the next Add or Clear; null when it is empty.
+  curl_slist* Link() {
+    nodes_.resize(count_);
+    char* line = text_.data();
+    for (std::size_t i = 0; i < count_; ++i) {
+      nodes_[i].data = line;
+      nodes_[i].next = i + 1 < count_ ? &nodes_[i + 1] : nullptr;
+      line += std::strlen(line) + 1;
+    }
+    return count_ == 0 ? nullptr : nodes_.data();
+  }
+
+ private:
+  std::string text_;
+  std::size_t count_ = 0;
+  std::vector<curl_slist> nodes_;
+};
+
 // One easy handle inside one multi handle: the unit a request borrows from the client.
 struct TransferSlot {
   CURLM* multi = nullptr;
   CURL* easy = nullptr;
   bool configured = false;   // the options every request shares are set on easy
   bool credentials = false;  // easy carries credentials: reset before it serves again
+  HeaderList headers;        // the latest request's, kept for their room
   ~TransferSlot() {
     if (easy != nullptr) {
       curl_easy_cleanup(easy);
@@ -298,7 +338,7 @@ class CurlHttpRequest final : public HttpRequest {
   std::string target_;  // the request line's path and query
   std::string server_label_;
   std::string body_;
-  curl_slist* header_list_ = nullptr;
+  curl_slist* header_list_ = nullptr;  // the slot's HeaderList, linked
   bool attached_ = false;
   bool sent_ = false;
   bool posted_ = false;  // the last Post succeeded
@@ -432,7 +472,6 @@ CurlHttpRequest::~CurlHttpRequest() {
     curl_easy_setopt(slot_->easy, CURLOPT_POSTFIELDS, nullptr);
     client_.ReturnSlot(std::move(slot_));
   }
-  curl_slist_free_all(header_list_);
 }
 
 void CurlHttpRequest::Detach() {
@@ -463,46 +502,37 @@ size_t CurlHttpRequest::OnBody(char* data, size_t size, size_t count, void* self
 // The list libcurl sends after Host: the Authorization it cannot make itself, Content-Length,
 // the caller's headers, and an empty "Name:" for each header libcurl would add of its own.
 Status CurlHttpRequest::SetHeaders(std::span<const HttpHeader> headers) {
-  curl_slist_free_all(header_list_);
-  header_list_ = nullptr;
-  std::string line;
-  // "Name: value"; an empty "Name:" (no value) takes out the header libcurl would add.
-  auto add = [&](std::string_view name, std::optional<std::string_view> value) {
-    line.assign(name);
-    line += ':';
-    if (value) {
-      line += ' ';
-      line += *value;
+  HeaderList& list = slot_->headers;
+  list.Clear();
+  try {
+    // libcurl's Digest (a challenge we cannot answer) may send a first round without a body, so
+    // libcurl must write Content-Length itself then.
+    const bool curl_digest = has_credentials_ && !digest_ && (auth_methods_ & CURLAUTH_DIGEST) != 0;
+    if (has_credentials_ && digest_) {
+      // Where libcurl puts its own Authorization header: right after Host.
+      list.Add("Authorization",
+               posix::DigestAuthorization(*digest_, credentials_.user, credentials_.password,
+                                          "POST", target_, body_, posix::NewClientNonce()));
     }
-    curl_slist* grown = curl_slist_append(header_list_, line.c_str());
-    if (grown != nullptr) {
-      header_list_ = grown;
+    if (!curl_digest) {
+      list.Add("Content-Length", std::to_string(body_.size()));
     }
-    return grown != nullptr;
-  };
-  // libcurl's Digest (a challenge we cannot answer) may send a first round without a body, so
-  // libcurl must write Content-Length itself then.
-  const bool curl_digest = has_credentials_ && !digest_ && (auth_methods_ & CURLAUTH_DIGEST) != 0;
-  bool listed = true;
-  if (has_credentials_ && digest_) {
-    // Where libcurl puts its own Authorization header: right after Host.
-    listed = add("Authorization",
-                 posix::DigestAuthorization(*digest_, credentials_.user, credentials_.password,
-                                            "POST", target_, body_, posix::NewClientNonce()));
-  }
-  if (listed && !curl_digest) {
-    listed = add("Content-Length", std::to_string(body_.size()));
-  }
-  for (const HttpHeader& header : headers) {
-    listed = listed && add(header.name, header.value);
-  }
-  for (std::string_view own : {"Accept", "Content-Type", "Expect"}) {
-    if (listed && std::none_of(headers.begin(), headers.end(),
-                               [&](const HttpHeader& h) { return EqualsNoCase(h.name, own); })) {
-      listed = add(own, std::nullopt);
+    for (const HttpHeader& header : headers) {
+      list.Add(header.name, header.value);
     }
+    for (std::string_view own : {"Accept", "Content-Type", "Expect"}) {
+      if (std::none_of(headers.begin(), headers.end(),
+                       [&](const HttpHeader& h) { return EqualsNoCase(h.name, own); })) {
+        list.Add(own, std::nullopt);
+      }
+    }
+    header_list_ = list.Link();
+  } catch (const std::bad_alloc&) {
+    list.Clear();
+    header_list_ = nullptr;
+    return OutOfMemory();
   }
-  return listed ? Status::Ok() : OutOfMemory();
+  return Status::Ok();
 }
 
 Status CurlHttpRequest::Post(std::span<const HttpHeader> headers, std::string_view body) {

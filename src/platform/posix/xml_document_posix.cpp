@@ -285,6 +285,7 @@ class PugiXmlDocument final : public XmlDocument {
   std::string Xml(XmlNode node) override {
     RefuseIfForReading();
     std::string utf8;
+    utf8.reserve(source_.size() + 256);  // about the text loaded and what was added to it
     Serialise(ToPugi(node), &utf8);
     return code_page_.ToAnsi(utf8);
   }
