@@ -320,7 +320,8 @@ char* ConvertToUtf8(const CodePage::Tables& tables, const unsigned char* s, size
         out += 8;
         i += 8;
       }
-      if (i < n && s[i] < 0x80 && out < out_end) {
+      // The rest of the run (markup between characters is short) a byte at a time.
+      while (i < n && s[i] < 0x80 && out < out_end) {
         *out++ = static_cast<char>(s[i++]);
       }
       continue;
