@@ -20,8 +20,7 @@ int32_t InsuranceInterface::SelectRecordSet(message::Reply& reply, std::string_v
     SetStatus(outcome);
     return -1;
   }
-  rows_.set_current_row(1);
-  SetStatus(status::kOk);
+  rows_.set_current_row(1);  // the status is still kOk, set above
   return rows_.row_count();
 }
 

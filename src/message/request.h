@@ -3,6 +3,13 @@
 // ("user_info") and the login information block ("addition-xml"), each one recordset with one
 // row "row1", appended as the last child of the document element after every earlier element of
 // the same name has been taken out. No member throws except std::bad_alloc.
+//
+// A request of plain markup (message/plain_markup.h), which the DOM would write back byte for
+// byte, is not parsed at all: its FunctionID is read from the text, and blocks whose values are
+// plain text are spliced in before the document element's closing tag, exactly as the DOM would
+// write them. As soon as a block cannot be (a value with GBK or markup characters, a block of that
+// name already there), the text is parsed and every block goes through the DOM, the spliced ones
+// first, in the order they were added.
 #ifndef QX_MESSAGE_REQUEST_H_
 #define QX_MESSAGE_REQUEST_H_
 
@@ -10,7 +17,9 @@
 #include <optional>
 #include <string>
 #include <string_view>
+#include <vector>
 
+#include "message/plain_markup.h"
 #include "message/reply.h"
 #include "platform/xml_document.h"
 
@@ -24,7 +33,11 @@ struct UserInfo {
 
 class Request {
  public:
-  Request(platform::XmlFactory& factory, std::string text);
+  // kDomOnly parses every request and adds every block through the DOM (for comparison).
+  enum class Assembly { kSpliceWherePlain, kDomOnly };
+
+  Request(platform::XmlFactory& factory, std::string text,
+          Assembly assembly = Assembly::kSpliceWherePlain);
   Request(const Request&) = delete;
   Request& operator=(const Request&) = delete;
   ~Request();
@@ -51,11 +64,28 @@ class Request {
   // The parsed text (LoadXml); throws what the DOM throws.
   platform::XmlDocument& Document();
   bool ReplaceBlock(std::string_view block_name, platform::XmlNode* block);
+  bool DomInsertUserInfo(const UserInfo& user);
+  bool DomInsertLoginInfo(std::string_view login_info);
+  // The text's shape when it is plain markup and splicing is still possible; null otherwise.
+  const PlainMarkup* Plain();
+  // From now on every block goes through the DOM; the spliced ones are added there first.
+  bool LeaveSplicing();
 
   platform::XmlFactory& factory_;
   std::string text_;
   std::unique_ptr<platform::XmlDocument> document_;
   bool changed_ = false;
+
+  bool splicing_;  // blocks may still be spliced in as text
+  bool plain_read_ = false;
+  std::optional<PlainMarkup> plain_;
+  // The blocks spliced so far, in order: the user information, the login information.
+  struct Spliced {
+    std::optional<UserInfo> user;
+    std::optional<std::string> login;
+  };
+  std::vector<Spliced> spliced_;
+  std::string spliced_text_;
 };
 
 }  // namespace qx::message

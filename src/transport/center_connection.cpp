@@ -181,14 +181,22 @@ Status CenterConnection::ReadBody(platform::HttpRequest& request, std::string& r
   if (const std::optional<std::size_t> announced = ReserveAnnounced(request, reply)) {
     piece = std::clamp<std::size_t>(*announced, 1, piece);
   }
-  std::unique_ptr<char[]> buffer(new char[piece + 1]);
+  // A small body is read through the stack.
+  constexpr std::size_t kOnStack = 4096;
+  char on_stack[kOnStack];
+  std::unique_ptr<char[]> on_heap;
+  char* buffer = on_stack;
+  if (piece > kOnStack) {
+    on_heap.reset(new char[piece]);
+    buffer = on_heap.get();
+  }
   for (;;) {
     std::size_t read = 0;
-    Status status = request.Read(buffer.get(), piece, &read);
+    Status status = request.Read(buffer, piece, &read);
     if (!status.ok() || read == 0) {
       return status;
     }
-    reply.append(buffer.get(), read);
+    reply.append(buffer, read);
     if (on_piece) on_piece(reply, reply.size() - read);
   }
 }

@@ -1,7 +1,8 @@
 // Completing requests on arbitrary request bytes with arbitrary stored login and user values. The
 // input is split at 0x01 bytes: request, login information, center id, staff id, staff name.
 // A completed request carries exactly one block of each kind, whatever the stored values hold,
-// (one parse for both blocks writes the document a parse per block writes),
+// (one parse for both blocks writes the document a parse per block writes, and a request spliced
+// as text comes out as the DOM writes it, byte for byte),
 // and the FunctionID found in it is the one found in the request (unless the request's document
 // element is itself the FunctionID: the blocks are appended to it and their text joins its text).
 #include <cstddef>
@@ -54,6 +55,15 @@ extern "C" int LLVMFuzzerTestOneInput(const uint8_t* data, size_t size) {
   const bool user_added = once.InsertUserInfo(user);
   const bool login_added = user_added && once.InsertLoginInfo(parts[1]);
   std::optional<std::string> completed = once.Completed();
+
+  // Every block through the DOM: the same answers and the same bytes.
+  qx::message::Request dom_only(xml, request, qx::message::Request::Assembly::kDomOnly);
+  std::string dom_id;
+  Check(dom_only.FunctionId(&dom_id) == found_before && dom_id == before);
+  const bool dom_user = dom_only.InsertUserInfo(user);
+  Check(dom_user == user_added);
+  Check((dom_user && dom_only.InsertLoginInfo(parts[1])) == login_added);
+  Check(dom_only.Completed() == completed);
 
   // One block at a time, each on a parse of its own, gives the same.
   qx::message::Request first(xml, request);

@@ -7,6 +7,7 @@
 
 #include <optional>
 #include <string>
+#include <tuple>
 
 #include "base/status_codes.h"
 #include "message/reply.h"
@@ -161,6 +162,72 @@ TEST(RequestAssemblyTest, DomFailureAtEveryStep) {
     }
     EXPECT_GT(failures, 5);
   }
+}
+
+// A request of plain markup is completed as text, without a parse; it must come out as the DOM
+// writes it, and anything else must still go through the DOM.
+TEST(RequestAssemblyTest, PlainRequestsAreSplicedAsTheDomWritesThem) {
+  const std::string gbk = test::Gbk(u8"王");
+  auto check = [](const std::string& xml, const UserInfo& user, const std::string& login,
+                  bool spliced) {
+    auto complete = [&](platform::XmlFactory& dom, Request::Assembly assembly) {
+      Request request(dom, xml, assembly);
+      std::string id = "none";
+      const FunctionIdLookup found = request.FunctionId(&id);
+      const bool user_added = request.InsertUserInfo(user);
+      const bool login_added = user_added && request.InsertLoginInfo(login);
+      return std::tuple(found, id, user_added, login_added, request.Completed());
+    };
+    test::FaultyXmlFactory counting(1000);
+    EXPECT_EQ(complete(counting, Request::Assembly::kSpliceWherePlain),
+              complete(Dom(), Request::Assembly::kDomOnly))
+        << xml << " / " << user.staff_name << " / " << login;
+    EXPECT_EQ(counting.operations() == 0, spliced) << xml << " / " << user.staff_name;
+  };
+  // Requests, with plain values: true where the text is written back as it stands.
+  const std::pair<std::string, bool> requests[] = {
+      {"<Program><FunctionID>21</FunctionID><p><count>2</count><e/></p></Program>", true},
+      {"<P><FunctionID/><a.b-c_d>x y</a.b-c_d><n>" + gbk + " " + gbk + "</n></P>", true},
+      {"<FunctionID>21</FunctionID>", true},
+      {"<P><FunctionID>" + std::string(52, '9') + "</FunctionID></P>", true},
+      {"<P><FunctionID>21</FunctionID><a></a></P>", false},
+      {"<P> <FunctionID>21</FunctionID></P>", false},
+      {"<P><FunctionID> 21</FunctionID></P>", false},
+      {"<P><FunctionID>2 1</FunctionID></P>", false},
+      {"<P><FunctionID><x>21</x></FunctionID></P>", false},
+      {"<P><FunctionID>" + gbk + "</FunctionID></P>", false},
+      {"<P a=\"1\"><FunctionID>21</FunctionID></P>", false},
+      {"<P><a >x</a></P>", false},
+      {"<P><x:a/></P>", false},
+      {"<P>a&amp;b</P>", false},
+      {"<P>a>b</P>", false},
+      {"<?xml version=\"1.0\"?><P/>", false},
+      {"<P></P>\r\n", false},
+      {"<P><a/></P><Q/>", false},
+      {"<P/>", false},
+      {"<P><user_info/></P>", false},
+      {"<P><a><addition-xml/></a></P>", false},
+      {"<P><a/></Q>", false},
+      {"<P><a/>", false},
+  };
+  for (const auto& [xml, spliced] : requests) check(xml, {"1", "A 17", ""}, "QX-1", spliced);
+  // Values, in a plain request: true where the DOM writes them back as they are.
+  const std::pair<std::string, bool> values[] = {
+      {gbk, true},
+      {"", true},
+      {"a&b", false},
+      {" L", false},
+      {gbk.substr(0, 1), false},
+      {"\x81\x7F", false},
+      {"\x80", false},
+      {"\t", false},
+  };
+  const std::string plain = "<P><FunctionID>21</FunctionID></P>";
+  for (const auto& [value, spliced] : values) {
+    check(plain, {"1", "2", value}, "L", spliced);
+    check(plain, {"1", "2", "3"}, value, spliced);
+  }
+  check(plain, {"", "", ""}, "L", true);  // no user information: only the login block
 }
 
 }  // namespace
