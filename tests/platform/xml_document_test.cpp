@@ -1,4 +1,4 @@
-// The platform's DOM (DefaultEnv: libxml2 on POSIX, MSXML on Windows) keeps the Windows component's
+// The platform's DOM (DefaultEnv: pugixml on POSIX, MSXML on Windows) keeps the Windows component's
 // defaults: which nodes exist, their names and values, how text is joined, what does not parse, and
 // that depth costs no stack.
 #include <gtest/gtest.h>
@@ -31,7 +31,7 @@ class XmlDocumentTest : public ::testing::Test {
 };
 
 TEST_F(XmlDocumentTest, WhitespaceBetweenMarkupIsNoNode) {
-  ASSERT_TRUE(doc_->LoadXml("<root>\n\t<a/>\n\t<b/>\n\t<c/>\n</root>"));
+  ASSERT_TRUE(doc_->LoadXml("<root>\r\n\t<a/>\n\t<b/>\n\t<c/>\n</root>"));
   EXPECT_EQ(ChildNames(doc_->DocumentElement()), (std::vector<std::string>{"a", "b", "c"}));
 
   ASSERT_TRUE(doc_->LoadXml("<r> <x>  </x>t<!--c--><![CDATA[ ]]><?pi v?></r>"));
@@ -205,6 +205,7 @@ TEST_F(XmlDocumentTest, BuildingAndTakingApart) {
   XmlNode empty = doc_->CreateElement("e");
   doc_->SetText(empty, "");
   doc_->AppendChild(block, empty);
+  EXPECT_TRUE(doc_->ChildNodes(empty).empty());  // an empty text leaves no child at all
   EXPECT_EQ(doc_->Xml(root), test::Gbk(u8"<P><k>1</k><n><m/></n><user_info><姓名>  </姓名><e/>"
                                        u8"</user_info></P>"));
   EXPECT_EQ(doc_->Text(item), "");  // trimmed, as the component's text is
@@ -232,6 +233,7 @@ TEST_F(XmlDocumentTest, BuildingAndTakingApart) {
   EXPECT_THROW(doc_->SetNodeValue(root, "x"), DomError);
   EXPECT_THROW(doc_->NodeName(XmlNode()), DomError);
   EXPECT_THROW(doc_->Text(XmlNode()), DomError);
+  EXPECT_THROW(doc_->ChildNodes(XmlNode()), DomError);
 }
 
 TEST_F(XmlDocumentTest, EmptyDocumentHasNothingToAppendTo) {
