@@ -2,6 +2,8 @@
 
 #include <vector>
 
+#include "platform/gbk_text.h"
+
 namespace qx::message {
 namespace {
 
@@ -14,9 +16,6 @@ bool IsNameStart(char c) { return (c >= 'a' && c <= 'z') || (c >= 'A' && c <= 'Z
 
 bool IsTextByte(char c) { return c >= 0x20 && c <= 0x7E && c != '&' && c != '<' && c != '>'; }
 
-bool IsLeadByte(unsigned char b) { return b >= 0x81 && b <= 0xFE; }
-bool IsTrailByte(unsigned char b) { return b >= 0x40 && b <= 0xFE && b != 0x7F; }
-
 }  // namespace
 
 bool IsPlainText(std::string_view value) {
@@ -24,9 +23,10 @@ bool IsPlainText(std::string_view value) {
   if (value.front() == ' ' || value.back() == ' ') return false;
   for (std::size_t i = 0; i < value.size(); ++i) {
     const auto b = static_cast<unsigned char>(value[i]);
-    if (IsLeadByte(b)) {
+    if (platform::IsGbkLead(b)) {
       // A whole GBK character: through UTF-8 and back it is the same two bytes.
-      if (i + 1 >= value.size() || !IsTrailByte(static_cast<unsigned char>(value[i + 1]))) {
+      if (i + 1 >= value.size() ||
+          !platform::IsGbkTrail(static_cast<unsigned char>(value[i + 1]))) {
         return false;
       }
       ++i;
@@ -87,8 +87,6 @@ std::optional<PlainMarkup> ReadPlainMarkup(std::string_view text) {
     if (close >= text.size() || text[close] != '>') return std::nullopt;
     if (open.empty() && (i != 0 || empty)) return std::nullopt;  // a second element, or <root/>
     if (in_function_id) return std::nullopt;                     // an element inside FunctionID
-    if (name == "user_info") shape.has_user_info = true;
-    if (name == "addition-xml") shape.has_addition_xml = true;
     if (name == "FunctionID" && !shape.has_function_id) {
       shape.has_function_id = true;
       in_function_id = !empty;

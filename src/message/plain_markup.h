@@ -27,9 +27,6 @@ struct PlainMarkup {
   // such element.
   bool has_function_id = false;
   std::string_view function_id;
-  // Whether an element of each block's name stands anywhere.
-  bool has_user_info = false;
-  bool has_addition_xml = false;
 };
 
 // The shape of text when it is plain markup; nullopt when it is not, or when its first

@@ -58,12 +58,13 @@ const PlainMarkup* Request::Plain() {
 
 bool Request::LeaveSplicing() {
   splicing_ = false;
-  std::vector<Spliced> spliced = std::move(spliced_);
+  const std::vector<SplicedBlock> spliced = std::move(spliced_);
   spliced_.clear();
   spliced_text_.clear();
-  for (const Spliced& block : spliced) {
-    if (block.user && !DomInsertUserInfo(*block.user)) return false;
-    if (block.login && !DomInsertLoginInfo(*block.login)) return false;
+  for (const SplicedBlock& block : spliced) {
+    std::vector<Item> items;
+    for (const auto& [name, value] : block.items) items.push_back({name, value});
+    if (!DomInsertBlock(block.name, items)) return false;
   }
   return true;
 }
@@ -111,63 +112,45 @@ bool Request::ReplaceBlock(std::string_view block_name, XmlNode* block) {
 
 bool Request::InsertUserInfo(const UserInfo& user) {
   if (user.center_id.empty()) return true;
-  if (const PlainMarkup* plain = Plain()) {
-    const bool first = std::none_of(spliced_.begin(), spliced_.end(),
-                                    [](const Spliced& block) { return block.user.has_value(); });
-    if (first && !plain->has_user_info && IsPlainText(user.center_id) &&
-        IsPlainText(user.staff_id) && IsPlainText(user.staff_name)) {
-      spliced_text_.append("<user_info><row1>");
-      AppendPlainElement("center_id", user.center_id, &spliced_text_);
-      AppendPlainElement("staff_id", user.staff_id, &spliced_text_);
-      AppendPlainElement("staff_name", user.staff_name, &spliced_text_);
-      spliced_text_.append("</row1></user_info>");
-      spliced_.push_back({user, std::nullopt});
-      return true;
-    }
-  }
-  if (splicing_ && !LeaveSplicing()) return false;
-  return DomInsertUserInfo(user);
-}
-
-bool Request::DomInsertUserInfo(const UserInfo& user) {
-  XmlNode block;
-  if (!ReplaceBlock("user_info", &block)) return false;
-  try {
-    XmlDocument& doc = Document();
-    XmlNode row = doc.CreateElement("row1");
-    AppendTextElement(doc, row, "center_id", user.center_id);
-    AppendTextElement(doc, row, "staff_id", user.staff_id);
-    AppendTextElement(doc, row, "staff_name", user.staff_name);
-    doc.AppendChild(block, row);
-    return true;
-  } catch (...) {
-    return false;
-  }
+  const Item items[] = {
+      {"center_id", user.center_id}, {"staff_id", user.staff_id}, {"staff_name", user.staff_name}};
+  return InsertBlock("user_info", items);
 }
 
 bool Request::InsertLoginInfo(std::string_view login_info) {
-  if (const PlainMarkup* plain = Plain()) {
-    const bool first = std::none_of(spliced_.begin(), spliced_.end(),
-                                    [](const Spliced& block) { return block.login.has_value(); });
-    if (first && !plain->has_addition_xml && IsPlainText(login_info)) {
-      spliced_text_.append("<addition-xml><row1>");
-      AppendPlainElement("add1", login_info, &spliced_text_);
-      spliced_text_.append("</row1></addition-xml>");
-      spliced_.push_back({std::nullopt, std::string(login_info)});
-      return true;
-    }
-  }
-  if (splicing_ && !LeaveSplicing()) return false;
-  return DomInsertLoginInfo(login_info);
+  const Item items[] = {{"add1", login_info}};
+  return InsertBlock("addition-xml", items);
 }
 
-bool Request::DomInsertLoginInfo(std::string_view login_info) {
+bool Request::InsertBlock(std::string_view block_name, std::span<const Item> items) {
+  // Spliced only where the DOM would have nothing to take out: no element of that name stands in
+  // the text, and none was spliced in before.
+  if (Plain() != nullptr && !MayHoldElement(text_, block_name) &&
+      std::none_of(spliced_.begin(), spliced_.end(),
+                   [&](const SplicedBlock& block) { return block.name == block_name; }) &&
+      std::all_of(items.begin(), items.end(),
+                  [](const Item& item) { return IsPlainText(item.value); })) {
+    SplicedBlock block{block_name, {}};
+    spliced_text_.append("<").append(block_name).append("><row1>");
+    for (const Item& item : items) {
+      AppendPlainElement(item.name, item.value, &spliced_text_);
+      block.items.emplace_back(item.name, std::string(item.value));
+    }
+    spliced_text_.append("</row1></").append(block_name).append(">");
+    spliced_.push_back(std::move(block));
+    return true;
+  }
+  if (splicing_ && !LeaveSplicing()) return false;
+  return DomInsertBlock(block_name, items);
+}
+
+bool Request::DomInsertBlock(std::string_view block_name, std::span<const Item> items) {
   XmlNode block;
-  if (!ReplaceBlock("addition-xml", &block)) return false;
+  if (!ReplaceBlock(block_name, &block)) return false;
   try {
     XmlDocument& doc = Document();
     XmlNode row = doc.CreateElement("row1");
-    AppendTextElement(doc, row, "add1", login_info);
+    for (const Item& item : items) AppendTextElement(doc, row, item.name, item.value);
     doc.AppendChild(block, row);
     return true;
   } catch (...) {

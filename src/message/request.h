@@ -15,8 +15,10 @@
 
 #include <memory>
 #include <optional>
+#include <span>
 #include <string>
 #include <string_view>
+#include <utility>
 #include <vector>
 
 #include "message/plain_markup.h"
@@ -61,11 +63,24 @@ class Request {
   std::optional<std::string> Completed();
 
  private:
+  // One item of a block's row: <name>value</name>.
+  struct Item {
+    std::string_view name;
+    std::string_view value;
+  };
+  // A block spliced in as text, kept to be added through the DOM instead if a later one must be.
+  struct SplicedBlock {
+    std::string_view name;
+    std::vector<std::pair<std::string_view, std::string>> items;
+  };
+
   // The parsed text (LoadXml); throws what the DOM throws.
   platform::XmlDocument& Document();
+  // Appends <block_name><row1>items</row1></block_name>, spliced where the request and the
+  // values are plain, else through the DOM.
+  bool InsertBlock(std::string_view block_name, std::span<const Item> items);
+  bool DomInsertBlock(std::string_view block_name, std::span<const Item> items);
   bool ReplaceBlock(std::string_view block_name, platform::XmlNode* block);
-  bool DomInsertUserInfo(const UserInfo& user);
-  bool DomInsertLoginInfo(std::string_view login_info);
   // The text's shape when it is plain markup and splicing is still possible; null otherwise.
   const PlainMarkup* Plain();
   // From now on every block goes through the DOM; the spliced ones are added there first.
@@ -79,12 +94,7 @@ class Request {
   bool splicing_;  // blocks may still be spliced in as text
   bool plain_read_ = false;
   std::optional<PlainMarkup> plain_;
-  // The blocks spliced so far, in order: the user information, the login information.
-  struct Spliced {
-    std::optional<UserInfo> user;
-    std::optional<std::string> login;
-  };
-  std::vector<Spliced> spliced_;
+  std::vector<SplicedBlock> spliced_;  // in the order they were added
   std::string spliced_text_;
 };
 

@@ -1,15 +1,6 @@
 #include "platform/gbk_text.h"
 
 namespace qx::platform {
-namespace {
-
-bool IsGbkLead(unsigned char byte) { return byte >= 0x81 && byte <= 0xFE; }
-
-bool IsGbkTrail(unsigned char byte) {
-  return (byte >= 0x40 && byte <= 0x7E) || (byte >= 0x80 && byte <= 0xFE);
-}
-
-}  // namespace
 
 std::string_view CutToWholeGbkCharacters(std::string_view text, std::size_t max_bytes) {
   // GBK cannot be walked backwards (a trail byte can also be a lead byte), so walk from the start.

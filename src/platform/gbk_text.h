@@ -9,6 +9,12 @@
 
 namespace qx::platform {
 
+// A GBK lead byte (0x81-0xFE), and a byte that completes one as its trail (0x40-0x7E, 0x80-0xFE).
+inline bool IsGbkLead(unsigned char byte) { return byte >= 0x81 && byte <= 0xFE; }
+inline bool IsGbkTrail(unsigned char byte) {
+  return (byte >= 0x40 && byte <= 0x7E) || (byte >= 0x80 && byte <= 0xFE);
+}
+
 // The longest prefix of text, at most max_bytes long, that ends on a whole GBK character. A lead
 // byte (0x81-0xFE) followed by a trail byte (0x40-0x7E, 0x80-0xFE) is one character of two bytes;
 // a lead byte that ends the text has lost its trail and is dropped; every other byte is one

@@ -385,12 +385,11 @@ void AppendConverted(const CodePage::Tables& tables, std::string_view ansi, std:
 }  // namespace
 
 void CodePage::AppendUtf8(std::string_view ansi, std::string* out) const {
-  // ASCII stands as it is in UTF-8: a text of markup and plain names is appended whole.
-  if (LeadingAscii(ansi) == ansi.size()) {
-    out->append(ansi);
-  } else {
-    AppendConverted(*tables_, ansi, out);
-  }
+  // ASCII stands as it is in UTF-8: the run a text begins with (all of a text of markup and
+  // plain names) is appended whole, and only the rest, from a byte of 0x80 or more, converted.
+  const size_t ascii = LeadingAscii(ansi);
+  out->append(ansi.substr(0, ascii));
+  if (ascii < ansi.size()) AppendConverted(*tables_, ansi.substr(ascii), out);
 }
 
 size_t CodePage::WriteUtf8(std::string_view ansi, char* out) const {

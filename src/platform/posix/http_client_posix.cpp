@@ -257,6 +257,7 @@ class HeaderList {
  public:
   // "Name: value"; "Name:" without a value takes out the header libcurl would add.
   void Add(std::string_view name, std::optional<std::string_view> value) {
+    starts_.push_back(text_.size());
     text_.append(name);
     text_ += ':';
     if (value) {
@@ -264,27 +265,24 @@ class HeaderList {
       text_.append(*value);
     }
     text_ += '\0';
-    ++count_;
   }
   void Clear() {
     text_.clear();
-    count_ = 0;
+    starts_.clear();
   }
   // The list, valid until the next Add or Clear; null when it is empty.
   curl_slist* Link() {
-    nodes_.resize(count_);
-    char* line = text_.data();
-    for (std::size_t i = 0; i < count_; ++i) {
-      nodes_[i].data = line;
-      nodes_[i].next = i + 1 < count_ ? &nodes_[i + 1] : nullptr;
-      line += std::strlen(line) + 1;
+    nodes_.resize(starts_.size());
+    for (std::size_t i = 0; i < starts_.size(); ++i) {
+      nodes_[i].data = text_.data() + starts_[i];
+      nodes_[i].next = i + 1 < starts_.size() ? &nodes_[i + 1] : nullptr;
     }
-    return count_ == 0 ? nullptr : nodes_.data();
+    return starts_.empty() ? nullptr : nodes_.data();
   }
 
  private:
   std::string text_;
-  std::size_t count_ = 0;
+  std::vector<std::size_t> starts_;  // where each line begins in text_
   std::vector<curl_slist> nodes_;
 };
 
