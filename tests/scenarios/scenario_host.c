@@ -533,12 +533,14 @@ struct Macro {
   char name[32];
   struct Bytes value;
 };
-static struct Macro g_macros[64];
+enum { kMaxMacros = 128 };
+static struct Macro g_macros[kMaxMacros];
 static int g_macro_count;
 
+/* The latest definition of name: a table may define again what its prelude defined. */
 static const struct Bytes* Lookup(const char* name, size_t n) {
   int i;
-  for (i = 0; i < g_macro_count; ++i) {
+  for (i = g_macro_count - 1; i >= 0; --i) {
     if (strlen(g_macros[i].name) == n && memcmp(g_macros[i].name, name, n) == 0) {
       return &g_macros[i].value;
     }
@@ -1123,6 +1125,8 @@ int main(int argc, char** argv) {
   char table[4096];
   const char* ports = getenv("QX_SCENARIO_PORTS");
   const char* only = argc > 4 ? argv[4] : NULL;
+  const char* macros = getenv("QX_SCENARIO_MACROS");
+  const char* prelude = getenv("QX_SCENARIO_PRELUDE");
   int i, first = -1, passed = 0, failed = 0, skipped = 0, number = 0;
   setvbuf(stdout, NULL, _IONBF, 0);
   if (argc < 4 || ports == NULL ||
@@ -1139,12 +1143,41 @@ int main(int argc, char** argv) {
   }
   Path(g_library, g_library_path, sizeof g_library_path);
   Path(argv[3], table, sizeof table);
+  /* QX_SCENARIO_MACROS "NAME=VALUE ..." adds names, such as the port of a server in front of
+   * the center; QX_SCENARIO_PRELUDE names a table whose define lines are taken first. */
+  if (macros != NULL) {
+    char copy[1024], *item;
+    snprintf(copy, sizeof copy, "%s", macros);
+    for (item = strtok(copy, " "); item != NULL && g_macro_count < kMaxMacros;
+         item = strtok(NULL, " ")) {
+      char* equals = strchr(item, '=');
+      struct Macro* m = &g_macros[g_macro_count++];
+      if (equals == NULL) continue;
+      snprintf(m->name, sizeof m->name, "%.*s", (int)(equals - item), item);
+      Append(&m->value, equals + 1, strlen(equals + 1));
+    }
+  }
+  if (prelude != NULL) {
+    char path[4096];
+    Path(prelude, path, sizeof path);
+    ReadTable(path);
+    for (i = 0; i < g_line_count; ++i) {
+      const char* c = g_lines[i].text;
+      g_line = g_lines[i].number;
+      if (IsWord(&c, "define") && g_macro_count < kMaxMacros) {
+        struct Macro* m = &g_macros[g_macro_count++];
+        Word(&c, m->name, sizeof m->name);
+        String(&c, &m->value);
+      }
+    }
+    g_line_count = 0;
+  }
   ReadTable(table);
   StartClerk();
   for (i = 0; i <= g_line_count; ++i) {
     const char* c = i < g_line_count ? g_lines[i].text : "scenario";
     g_line = i < g_line_count ? g_lines[i].number : 0;
-    if (IsWord(&c, "define")) {
+    if (IsWord(&c, "define") && g_macro_count < kMaxMacros) {
       struct Macro* m = &g_macros[g_macro_count++];
       Word(&c, m->name, sizeof m->name);
       String(&c, &m->value);
