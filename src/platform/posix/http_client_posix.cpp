@@ -660,7 +660,9 @@ Status CurlHttpRequest::Post(std::span<const HttpHeader> headers, std::string_vi
     }
   }
   if (slot_->credentials) {
-    // The share handle and the cookies in it stay; only this handle's options go.
+    // The share handle and the cookies in it stay; only this handle's options go. libcurl 7.88's
+    // reset forgets the list of cookie files without freeing it: it is emptied first.
+    curl_easy_setopt(slot_->easy, CURLOPT_COOKIEFILE, nullptr);
     curl_easy_reset(slot_->easy);
     slot_->configured = false;
     slot_->credentials = false;
