@@ -25,11 +25,14 @@
 //    carried credentials is reset before it serves again, so no credential outlives its request.
 //  - At most once: libcurl sends a request again on a fresh connection, unasked, when a kept-alive
 //    connection it reused breaks before the answer, although the center may have taken the
-//    request already. The body is therefore handed to libcurl through a read callback with no
-//    seek callback: a body that has started to go out cannot be rewound, so libcurl's resend
-//    fails (CURLE_SEND_FAIL_REWIND) instead of posting twice, and the failure is worded here.
-//    A connection found dead before anything is sent (the center closed it while idle) is still
-//    replaced silently: nothing of the request had gone out.
+//    request already. Its pre-request callback runs each time a request is about to go out on a
+//    connection: the first time is the request, a second time is such a resend, and is refused
+//    (CURLE_ABORTED_BY_CALLBACK, worded here). Only libcurl's own Digest negotiation sends twice
+//    on purpose, a round without a body first, and is let through that once. So that a
+//    connection the center closed or reset while it was idle does not fail the next call, the
+//    kept connection is looked at before each request (poll, no wait): one that has anything to
+//    say before it was asked (an end, a reset, stray bytes) is not used, and the request goes on
+//    a new connection. libcurl 7.88's own check takes a reset connection for a live one.
 //  - Cookies: one share handle holds the servers' cookies in memory for the life of the client
 //    (libcurl's cookie engine, no file), as WinInet's session keeps them.
 //  - Proxies: whatever the environment configures (http_proxy, ALL_PROXY, no_proxy/NO_PROXY; not
@@ -44,9 +47,11 @@
 //  - Failures become qx::Status here: libcurl's own words (curl_easy_strerror and the error
 //    buffer); kLocal for memory and set-up failures, kNetwork for everything on the wire.
 #include <curl/curl.h>
+#include <poll.h>
 #include <signal.h>
 #include <sys/socket.h>
 #include <time.h>
+#include <unistd.h>
 
 #include <pthread.h>
 
@@ -195,13 +200,14 @@ std::string EscapePath(std::string_view path) {
 
 Status OutOfMemory() { return Status::Local("No HTTP request can be made: out of memory."); }
 
+// libcurl's own resend of a request, refused by the pre-request callback.
+Status ResendRefused() {
+  return Status::Network(
+      "The connection closed after the request was sent and before an answer came; the request "
+      "is not sent again.");
+}
+
 Status CurlFailure(CURLcode code, const char* detail) {
-  if (code == CURLE_SEND_FAIL_REWIND) {
-    // libcurl's resend on a new connection, refused by the body that cannot be rewound.
-    return Status::Network(
-        "The connection closed after the request was sent and before an answer came; the "
-        "request is not sent again.");
-  }
   std::string text = curl_easy_strerror(code);
   if (detail != nullptr && detail[0] != '\0') {
     text += ": ";
@@ -309,9 +315,49 @@ class HeaderList {
 struct TransferSlot {
   CURLM* multi = nullptr;
   CURL* easy = nullptr;
-  bool configured = false;   // the options every request shares are set on easy
-  bool credentials = false;  // easy carries credentials: reset before it serves again
-  HeaderList headers;        // the latest request's, kept for their room
+  bool configured = false;             // the options every request shares are set on easy
+  bool credentials = false;            // easy carries credentials: reset before it serves again
+  HeaderList headers;                  // the latest request's, kept for their room
+  std::vector<curl_socket_t> sockets;  // the connections libcurl opened through OpenSocket
+
+  // libcurl's connections are made and closed here, so that the slot knows them.
+  static curl_socket_t OpenSocket(void* self, curlsocktype purpose, curl_sockaddr* address) {
+    if (purpose != CURLSOCKTYPE_IPCXN) {
+      return CURL_SOCKET_BAD;
+    }
+    const curl_socket_t socket =
+        ::socket(address->family, address->socktype | SOCK_CLOEXEC, address->protocol);
+    if (socket != CURL_SOCKET_BAD) {
+      try {
+        static_cast<TransferSlot*>(self)->sockets.push_back(socket);
+      } catch (const std::bad_alloc&) {
+        ::close(socket);
+        return CURL_SOCKET_BAD;
+      }
+    }
+    return socket;
+  }
+  static int CloseSocket(void* self, curl_socket_t socket) {
+    std::vector<curl_socket_t>& sockets = static_cast<TransferSlot*>(self)->sockets;
+    sockets.erase(std::remove(sockets.begin(), sockets.end(), socket), sockets.end());
+    return ::close(socket);
+  }
+
+  // Before a request: a kept connection that has something to say before it was asked has been
+  // ended or reset by its server while idle. libcurl 7.88 looks for the end of a connection
+  // before it reuses it, but takes a pending reset for a live connection, sends on it, and then
+  // has to send again: the reset is taken here, so that libcurl meets the plain end instead.
+  void SettleIdleConnections() {
+    for (curl_socket_t socket : sockets) {
+      pollfd watch{socket, POLLIN, 0};
+      if (poll(&watch, 1, 0) == 1 && (watch.revents & (POLLERR | POLLHUP)) != 0) {
+        int error = 0;
+        socklen_t length = sizeof error;
+        getsockopt(socket, SOL_SOCKET, SO_ERROR, &error, &length);
+      }
+    }
+  }
+
   ~TransferSlot() {
     if (easy != nullptr) {
       curl_easy_cleanup(easy);
@@ -343,7 +389,7 @@ class CurlHttpRequest final : public HttpRequest {
  private:
   static size_t OnHeader(char* data, size_t size, size_t count, void* self);
   static size_t OnBody(char* data, size_t size, size_t count, void* self);
-  static size_t OnSend(char* buffer, size_t size, size_t count, void* self);
+  static int OnRequestReady(void* self, char*, char*, int, int);
 
   void Detach();
   Status SetHeaders(std::span<const HttpHeader> headers);
@@ -356,8 +402,10 @@ class CurlHttpRequest final : public HttpRequest {
   std::string target_;  // the request line's path and query
   std::string server_label_;
   std::string body_;
-  std::size_t body_sent_ = 0;          // bytes of body_ handed to libcurl for this Post
   curl_slist* header_list_ = nullptr;  // the slot's HeaderList, linked
+  int attempts_ = 0;                   // times this Post's request was about to go out
+  int allowed_attempts_ = 1;           // 2 while libcurl negotiates Digest itself
+  bool resend_refused_ = false;
   bool attached_ = false;
   bool sent_ = false;
   bool posted_ = false;  // the last Post succeeded
@@ -573,7 +621,8 @@ CurlHttpRequest::~CurlHttpRequest() {
     // The handle keeps no pointer into this request while it waits for the next one.
     curl_easy_setopt(slot_->easy, CURLOPT_ERRORBUFFER, nullptr);
     curl_easy_setopt(slot_->easy, CURLOPT_HTTPHEADER, nullptr);
-    curl_easy_setopt(slot_->easy, CURLOPT_READDATA, nullptr);
+    curl_easy_setopt(slot_->easy, CURLOPT_POSTFIELDS, nullptr);
+    curl_easy_setopt(slot_->easy, CURLOPT_PREREQDATA, nullptr);
     client_.ReturnSlot(std::move(slot_));
   }
 }
@@ -603,14 +652,14 @@ size_t CurlHttpRequest::OnBody(char* data, size_t size, size_t count, void* self
   return size * count;
 }
 
-// The body, as libcurl asks for it. With no seek callback beside it, libcurl cannot take it back
-// once it has started to go out, and so cannot post it a second time on its own.
-size_t CurlHttpRequest::OnSend(char* buffer, size_t size, size_t count, void* self) {
+// The request is about to go out on a connection, new or reused: once per Post, never again.
+int CurlHttpRequest::OnRequestReady(void* self, char*, char*, int, int) {
   auto* request = static_cast<CurlHttpRequest*>(self);
-  const std::size_t n = std::min(size * count, request->body_.size() - request->body_sent_);
-  std::memcpy(buffer, request->body_.data() + request->body_sent_, n);
-  request->body_sent_ += n;
-  return n;
+  if (++request->attempts_ > request->allowed_attempts_) {
+    request->resend_refused_ = true;
+    return CURL_PREREQFUNC_ABORT;
+  }
+  return CURL_PREREQFUNC_OK;
 }
 
 // The list libcurl sends after Host: the Authorization it cannot make itself, Content-Length,
@@ -624,6 +673,7 @@ Status CurlHttpRequest::SetHeaders(std::span<const HttpHeader> headers) {
     const bool curl_digest =
         (has_credentials_ && !digest_ && (auth_methods_ & CURLAUTH_DIGEST) != 0) ||
         (has_proxy_credentials_ && (proxy_auth_methods_ & CURLAUTH_DIGEST) != 0);
+    allowed_attempts_ = curl_digest ? 2 : 1;
     if (has_credentials_ && digest_) {
       // Where libcurl puts its own Authorization header: right after Host.
       list.Add("Authorization",
@@ -680,7 +730,8 @@ Status CurlHttpRequest::Post(std::span<const HttpHeader> headers, std::string_vi
   last_bytes_ = -1;
   last_progress_ = std::chrono::steady_clock::now();
   body_.assign(body.data(), body.size());
-  body_sent_ = 0;
+  attempts_ = 0;
+  resend_refused_ = false;
   Status listed = SetHeaders(headers);
   if (!listed.ok()) {
     return listed;
@@ -697,7 +748,11 @@ Status CurlHttpRequest::Post(std::span<const HttpHeader> headers, std::string_vi
     curl_easy_setopt(easy, CURLOPT_POST, 1L);
     curl_easy_setopt(easy, CURLOPT_HEADERFUNCTION, &CurlHttpRequest::OnHeader);
     curl_easy_setopt(easy, CURLOPT_WRITEFUNCTION, &CurlHttpRequest::OnBody);
-    curl_easy_setopt(easy, CURLOPT_READFUNCTION, &CurlHttpRequest::OnSend);
+    curl_easy_setopt(easy, CURLOPT_PREREQFUNCTION, &CurlHttpRequest::OnRequestReady);
+    curl_easy_setopt(easy, CURLOPT_OPENSOCKETFUNCTION, &TransferSlot::OpenSocket);
+    curl_easy_setopt(easy, CURLOPT_OPENSOCKETDATA, slot_.get());
+    curl_easy_setopt(easy, CURLOPT_CLOSESOCKETFUNCTION, &TransferSlot::CloseSocket);
+    curl_easy_setopt(easy, CURLOPT_CLOSESOCKETDATA, slot_.get());
     if (CURLSH* cookies = client_.Cookies()) {
       curl_easy_setopt(easy, CURLOPT_SHARE, cookies);
       curl_easy_setopt(easy, CURLOPT_COOKIEFILE, "");  // the cookie engine on, with no file
@@ -708,7 +763,8 @@ Status CurlHttpRequest::Post(std::span<const HttpHeader> headers, std::string_vi
   }
   curl_easy_setopt(easy, CURLOPT_ERRORBUFFER, error_buffer_);
   curl_easy_setopt(easy, CURLOPT_URL, url_.c_str());
-  curl_easy_setopt(easy, CURLOPT_READDATA, this);
+  curl_easy_setopt(easy, CURLOPT_PREREQDATA, this);
+  curl_easy_setopt(easy, CURLOPT_POSTFIELDS, body_.data());
   curl_easy_setopt(easy, CURLOPT_POSTFIELDSIZE_LARGE, static_cast<curl_off_t>(body_.size()));
   curl_easy_setopt(easy, CURLOPT_HTTPHEADER, header_list_);
   curl_easy_setopt(easy, CURLOPT_CONNECTTIMEOUT_MS, static_cast<long>(connect_timeout.count()));
@@ -727,6 +783,7 @@ Status CurlHttpRequest::Post(std::span<const HttpHeader> headers, std::string_vi
     curl_easy_setopt(easy, CURLOPT_PROXYPASSWORD, proxy_credentials_.password.c_str());
   }
 
+  slot_->SettleIdleConnections();
   SigpipeBlock block;
   CURLMcode added = curl_multi_add_handle(slot_->multi, easy);
   if (added != CURLM_OK) {
@@ -740,7 +797,7 @@ Status CurlHttpRequest::Post(std::span<const HttpHeader> headers, std::string_vi
   }
   // A failure once the body has begun is Read's to report, after the bytes that came before it.
   if (done_ && result_ != CURLE_OK && !body_started_) {
-    return CurlFailure(result_, error_buffer_);
+    return resend_refused_ ? ResendRefused() : CurlFailure(result_, error_buffer_);
   }
   if (head_.status == 0) {
     return Status::Network("The server " + server_label_ + " returned no HTTP status line.");
@@ -932,7 +989,7 @@ Status CurlHttpRequest::Read(char* buffer, std::size_t size, std::size_t* read) 
     }
   }
   if (pending_.empty() && done_ && result_ != CURLE_OK) {
-    return CurlFailure(result_, error_buffer_);
+    return resend_refused_ ? ResendRefused() : CurlFailure(result_, error_buffer_);
   }
   std::size_t n = std::min(size, pending_.size());
   std::memcpy(buffer, pending_.data(), n);
