@@ -35,6 +35,7 @@
 #include <signal.h>
 #include <sys/socket.h>
 #include <time.h>
+#include <unistd.h>
 
 #include <pthread.h>
 
@@ -286,10 +287,17 @@ class HeaderList {
   std::vector<curl_slist> nodes_;
 };
 
+// Sockets to the center are close-on-exec from the start: no program the host (or the dialog
+// helper) starts inherits them.
+curl_socket_t OpenCloseOnExecSocket(void*, curlsocktype, curl_sockaddr* address) {
+  return ::socket(address->family, address->socktype | SOCK_CLOEXEC, address->protocol);
+}
+
 // One easy handle inside one multi handle: the unit a request borrows from the client.
 struct TransferSlot {
   CURLM* multi = nullptr;
   CURL* easy = nullptr;
+  pid_t pid = ::getpid();    // the process whose connections the handles hold
   bool configured = false;   // the options every request shares are set on easy
   bool credentials = false;  // easy carries credentials: reset before it serves again
   HeaderList headers;        // the latest request's, kept for their room
@@ -416,6 +424,9 @@ class CurlHttpClient final : public HttpClient {
   std::unique_ptr<TransferSlot> TakeSlot() {
     {
       std::lock_guard<std::mutex> lock(mutex_);
+      // A slot made before a fork holds the parent's connections: the child never sends on
+      // them, it makes its own (closing its copies touches nothing of the parent's).
+      if (idle_ && idle_->pid != ::getpid()) idle_.reset();
       if (idle_) {
         return std::move(idle_);
       }
@@ -577,6 +588,7 @@ Status CurlHttpRequest::Post(std::span<const HttpHeader> headers, std::string_vi
     curl_easy_setopt(easy, CURLOPT_WRITEFUNCTION, &CurlHttpRequest::OnBody);
     // Pieces of 256 KB instead of libcurl's 16 KB: a catalogue of 50 MB in 200 reads, not 3 000.
     curl_easy_setopt(easy, CURLOPT_BUFFERSIZE, 256L * 1024);
+    curl_easy_setopt(easy, CURLOPT_OPENSOCKETFUNCTION, &OpenCloseOnExecSocket);
     slot_->configured = true;
   }
   curl_easy_setopt(easy, CURLOPT_ERRORBUFFER, error_buffer_);
