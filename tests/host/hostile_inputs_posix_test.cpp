@@ -4,7 +4,9 @@
 // planted in the current directory when the library is loaded. (Impossible Content-Lengths and a
 // host that forks are rows of tests/scenarios/scenarios.txt.)
 #include <arpa/inet.h>
+#include <dirent.h>
 #include <dlfcn.h>
+#include <fcntl.h>
 #include <gtest/gtest.h>
 #include <netinet/in.h>
 #include <poll.h>
@@ -151,6 +153,21 @@ std::uint64_t AddressSpace() {
   return pages * static_cast<std::uint64_t>(::sysconf(_SC_PAGESIZE));
 }
 
+// The descriptors open in this process, in order.
+std::vector<int> OpenDescriptors() {
+  std::vector<int> fds;
+  if (DIR* dir = ::opendir("/proc/self/fd")) {
+    while (const dirent* entry = ::readdir(dir)) {
+      if (entry->d_name[0] != '.' && std::atoi(entry->d_name) != ::dirfd(dir)) {
+        fds.push_back(std::atoi(entry->d_name));
+      }
+    }
+    ::closedir(dir);
+  }
+  std::sort(fds.begin(), fds.end());
+  return fds;
+}
+
 std::string Call(HostLibrary& host, const std::string& request, int* result) {
   std::string buffer(4096, ' ');
   *result = host.business_function()(request.c_str(), buffer.data());
@@ -247,11 +264,18 @@ TEST(HostileInputs, TheDialogHelperHoldsOnlyItsStandardDescriptors) {
   ScopedEnvVar on_path("PATH", helper.path() + ":" + (path != nullptr ? path : "/usr/bin:/bin"));
   ScopedEnvVar display("DISPLAY", std::string(":qx-test"));
   ScopedEnvVar listing_file("QX_PROBE_FDS", helper.File("fds"));
+  const std::vector<int> before = OpenDescriptors();
   HostLibrary host(HostLibrary::IniFor(sim.port(), "/scenario/401"));
   ASSERT_EQ(host.Init(), 1);
   int result = 0;
   Call(host, kPerson, &result);
   EXPECT_EQ(result, -4);  // the credentials cancelled
+  // What the library keeps open between calls (its connection, libcurl's) is close-on-exec.
+  for (int fd : OpenDescriptors()) {
+    if (!std::binary_search(before.begin(), before.end(), fd)) {
+      EXPECT_NE(::fcntl(fd, F_GETFD) & FD_CLOEXEC, 0) << "descriptor " << fd;
+    }
+  }
   const std::optional<std::string> listing = ReadFileBytes(helper.File("fds"));
   ASSERT_TRUE(listing);
   std::istringstream lines(*listing);
