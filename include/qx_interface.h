@@ -13,6 +13,12 @@
  * them.  A reply that did not fit is still available: call result_handle(NULL) for its length,
  * then result_handle(buffer) with a buffer of at least that length plus one.
  *
+ * Lengths.  A reply is at most 2147483647 bytes (INT_MAX, so that its length fits the int that
+ * result_handle returns, and the length plus one its zero): a longer one, or one whose
+ * Content-Length announces more, is refused with -4 and its message names the limit; nothing of
+ * it is handed out.  qx_interface.ini is read only when it is a regular file (after links) of at
+ * most 1 MB (1 048 576 bytes); anything else is a file that cannot be opened.
+ *
  * Calls block the calling thread: during the exchange with the center, the IC-card work and any
  * message box or password dialog shown to the clerk.  Calls from several threads are
  * serialised: a call blocks while another one is running.
@@ -56,7 +62,9 @@ QX_EXPORT int QX_CALL init_handle(char* message);
  * Writes new settings into section [center] of qx_interface.ini; each NULL argument leaves its
  * key as it is.  The settings take effect at the next init_handle.
  * Returns 0 when all four are NULL (nothing written), 1 when the file was written, -1 when it
- * could not be written (the file on disk is then unchanged).
+ * could not be written.  The file is replaced by a new one where its folder may be written (a
+ * failure leaves it unchanged); where only the file itself may be written, it is rewritten in
+ * place (a failure midway may leave it part written).
  */
 QX_EXPORT int QX_CALL config_handle(const char* server, const char* port, const char* servlet,
                                     const char* com);

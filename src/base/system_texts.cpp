@@ -114,6 +114,9 @@ const char* const kRedirectUnparsable = "Error: the redirected URL could not be 
 const char* const kRedirectNotHttp =
     "Error: the redirected URL does not reference a HTTP resource.";
 const char* const kRedirectBadStatus = "Error: Got status code.";
+std::string ReplyTooLong(std::size_t limit) {
+  return "The reply is longer than " + std::to_string(limit) + " bytes, the most a reply may hold.";
+}
 
 std::string_view CardFailurePrefix(int32_t code) {
   switch (code) {

@@ -4,6 +4,7 @@
 #ifndef QX_BASE_SYSTEM_TEXTS_H_
 #define QX_BASE_SYSTEM_TEXTS_H_
 
+#include <cstddef>
 #include <cstdint>
 #include <string>
 #include <string_view>
@@ -40,6 +41,8 @@ extern const char* const kRedirectWithoutLocation;
 extern const char* const kRedirectUnparsable;
 extern const char* const kRedirectNotHttp;
 extern const char* const kRedirectBadStatus;
+// The words of a -4 for a reply, or an announced length, over the most a reply may hold.
+std::string ReplyTooLong(std::size_t limit);
 
 // The card binding: what comes before the card library's error text when an entry point fails
 // (the step's code -300 ICStart, -301 ICGet, -302 ICPut, -303 ICExecute, -304 ICReset), and the

@@ -1,5 +1,6 @@
 #include "card/card_run.h"
 
+#include <exception>
 #include <memory>
 #include <vector>
 
@@ -127,7 +128,7 @@ int32_t CardRun::ReadStep(std::string_view reply) {
     }
     card_xml_ = doc->Xml(doc->DocumentElement());
     return 1;
-  } catch (const platform::DomError&) {
+  } catch (const std::exception&) {  // DomError, or memory the steps ran out of
     // The reply could not be worked on: report it, so that neither a reply without the card's
     // values nor a write that never happened passes for success.
     card_xml_.clear();
@@ -199,7 +200,7 @@ int32_t CardRun::WriteOnce(std::string_view reply, bool* retry) {
     }
     card_.Execute();
     return 1;
-  } catch (const platform::DomError&) {
+  } catch (const std::exception&) {  // DomError, or memory the steps ran out of
     card_.SetStatus(status::kUnpackFailed);
     return status::kUnpackFailed;
   }

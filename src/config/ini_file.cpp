@@ -77,12 +77,8 @@ void IniFile::ParseLine(std::string_view line, std::string& current_section) {
 }
 
 IniFile::Section* IniFile::FindSection(std::string_view name) {
-  for (Section& section : sections_) {
-    if (section.name == name) {
-      return &section;
-    }
-  }
-  return nullptr;
+  const auto found = section_index_.find(name);
+  return found == section_index_.end() ? nullptr : &sections_[found->second];
 }
 
 std::string IniFile::GetValue(std::string_view section, std::string_view key, bool transform) {
@@ -91,10 +87,10 @@ std::string IniFile::GetValue(std::string_view section, std::string_view key, bo
     message_ = texts::ConfigNoSection(section);
     return std::string();
   }
-  for (std::size_t i = 0; i < found->keys.size(); ++i) {
-    if (found->keys[i] == key) {
-      return transform ? Transform(found->values[i]) : found->values[i];
-    }
+  const auto at = found->key_index.find(key);
+  if (at != found->key_index.end()) {
+    const std::string& value = found->values[at->second];
+    return transform ? Transform(value) : value;
   }
   message_ = texts::ConfigNoKey(key);
   return std::string();
@@ -107,18 +103,19 @@ bool IniFile::SetValue(std::string_view section, std::string_view key, std::stri
     if (!create) {
       return false;
     }
-    sections_.push_back(Section{std::string(section), {}, {}});
+    section_index_.emplace(std::string(section), sections_.size());
+    sections_.push_back(Section{std::string(section), {}, {}, {}});
     found = &sections_.back();
   }
-  for (std::size_t i = 0; i < found->keys.size(); ++i) {
-    if (found->keys[i] == key) {
-      found->values[i].assign(value);
-      return true;
-    }
+  const auto at = found->key_index.find(key);
+  if (at != found->key_index.end()) {
+    found->values[at->second].assign(value);
+    return true;
   }
   if (!create) {
     return false;
   }
+  found->key_index.emplace(std::string(key), found->keys.size());
   found->keys.emplace_back(key);
   found->values.emplace_back(value);
   return true;

@@ -13,8 +13,11 @@
 #ifndef QX_CONFIG_INI_FILE_H_
 #define QX_CONFIG_INI_FILE_H_
 
+#include <cstddef>
+#include <functional>
 #include <string>
 #include <string_view>
+#include <unordered_map>
 #include <vector>
 
 #include "base/status.h"
@@ -60,10 +63,21 @@ class IniFile {
   std::string Serialise(bool transform) const;
 
  private:
+  // Names looked up by hash (a file of 100 000 keys loads in time linear in its size), kept in
+  // order in the vectors.
+  struct NameHash {
+    using is_transparent = void;
+    std::size_t operator()(std::string_view name) const {
+      return std::hash<std::string_view>()(name);
+    }
+  };
+  using NameIndex = std::unordered_map<std::string, std::size_t, NameHash, std::equal_to<>>;
+
   struct Section {
     std::string name;
     std::vector<std::string> keys;
     std::vector<std::string> values;
+    NameIndex key_index;  // key name -> its place in keys
   };
 
   Section* FindSection(std::string_view name);
@@ -74,6 +88,7 @@ class IniFile {
   platform::Prompts& prompts_;
   std::string path_;
   std::vector<Section> sections_;
+  NameIndex section_index_;  // section name -> its place in sections_
   std::string message_;
 };
 

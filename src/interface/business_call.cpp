@@ -105,15 +105,25 @@ int32_t InsuranceInterface::BusinessHandle(const char* request, char* reply) {
       return status_;
     }
 
+    // A reply that could not be parsed (-106) is not a reply without the recordset: the kept
+    // login or user information stays, and the call ends with the status.
     if (function_id_ == kLoginFunction) {
-      if (SelectRecordSet(center_reply, "addition-xml") >= 1) {
+      const int32_t rows = SelectRecordSet(center_reply, "addition-xml");
+      if (status_ == status::kUnpackFailed) {
+        return Fail(status::kUnpackFailed, reply, status::kUnpackFailed);
+      }
+      if (rows >= 1) {
         std::string value;
         login_info_ = GetItem("add1", &value) >= 0 ? value : std::string();
       } else {
         login_info_ = texts::kLoginNotSupported;
       }
     } else if (function_id_ == kUserInfoFunction) {
-      if (SelectRecordSet(center_reply, "user_info") >= 1) {
+      const int32_t rows = SelectRecordSet(center_reply, "user_info");
+      if (status_ == status::kUnpackFailed) {
+        return Fail(status::kUnpackFailed, reply, status::kUnpackFailed);
+      }
+      if (rows >= 1) {
         // A row without one of the items stores the empty text for it.
         std::string value;
         center_id_ = GetItem("center_id", &value) >= 0 ? value : std::string();
@@ -140,8 +150,8 @@ int32_t InsuranceInterface::BusinessHandle(const char* request, char* reply) {
         // The center named a function whose identifier we refuse: do not deliver as if done.
         return Fail(status::kFunctionIdTooLong, reply, -1);
       case message::FunctionIdLookup::kDomFailure:
-        SetStatus(status::kUnpackFailed);  // and the reply is delivered with it
-        break;
+        // Whether the center asked for a further call cannot be told: not delivered as done.
+        return Fail(status::kUnpackFailed, reply, status::kUnpackFailed);
       case message::FunctionIdLookup::kNone:
         break;
     }

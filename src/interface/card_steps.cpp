@@ -12,18 +12,28 @@
 namespace qx {
 
 int32_t InsuranceInterface::RunCardSteps(message::Reply& reply) {
-  // A failing DOM counts no block (status -106, and the call goes on).
-  const auto count = [this, &reply](std::string_view tag) {
+  // The byte search saw a block's name, and the document could not be built or read (out of
+  // memory among others): the card work asked for cannot be told from none, so the call ends
+  // with -106 rather than pass for done.
+  bool count_failed = false;
+  const auto count = [&reply, &count_failed](std::string_view tag) {
     const int32_t found = reply.CountElements(tag);
-    if (found < 0) {
-      SetStatus(status::kUnpackFailed);
-    }
+    count_failed = count_failed || found < 0;
     return found;
   };
-  if (!card::AsksForCardWork(count)) {
+  const bool work_asked = card::AsksForCardWork(count);
+  if (count_failed) {
+    SetStatus(status::kUnpackFailed);
+    return status::kUnpackFailed;
+  }
+  if (!work_asked) {
     return 0;
   }
   card::CardWork work = card::RunCardWork(env_, card_library_name(), card_port(), reply.text());
+  if (work.result == status::kUnpackFailed) {
+    SetStatus(status::kUnpackFailed);  // the reply could not be worked on: this table's words
+    return work.result;
+  }
   if (work.result < 0) {
     // The card's own words, not this object's table.
     SetStatusWithMessage(work.result, work.message);

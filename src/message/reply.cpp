@@ -125,8 +125,8 @@ int32_t Reply::CountElements(std::string_view tag) {
       return static_cast<int32_t>(doc->ElementsByTagName(tag).size());
     }
     return static_cast<int32_t>(ParseAlone()->ElementsByTagName(tag).size());
-  } catch (const platform::DomError&) {
-    return -1;
+  } catch (...) {
+    return -1;  // DomError, or no memory for the document
   }
 }
 

@@ -4,7 +4,8 @@
 // step's counts, the recordsets and the chained FunctionID all read one parse, and a catalogue
 // that holds none of those names is not parsed at all.
 //
-// A failure of the DOM is a result; only CountElements lets anything but DomError escape.
+// A failure of the DOM, or a document that cannot be built for want of memory, is a result; no
+// reader lets it pass for a text without the element looked for.
 #ifndef QX_MESSAGE_REPLY_H_
 #define QX_MESSAGE_REPLY_H_
 
@@ -66,7 +67,7 @@ class Reply {
   FunctionIdLookup FunctionId(std::string* function_id);
 
   // The number of elements named `tag` anywhere (0 when the text does not parse), or -1 when the
-  // DOM fails (DomError; anything else escapes).
+  // DOM fails or the document cannot be built.
   int32_t CountElements(std::string_view tag);
 
  private:

@@ -5,6 +5,7 @@
 #ifndef QX_PLATFORM_FILE_SYSTEM_H_
 #define QX_PLATFORM_FILE_SYSTEM_H_
 
+#include <cstddef>
 #include <string>
 #include <string_view>
 
@@ -28,11 +29,18 @@ class FileSystem {
   // True when the status of path can be queried (the file exists).
   virtual bool Exists(const std::string& path) = 0;
 
-  // Reads the whole file as bytes; a failure when it cannot be opened or read.
+  // The largest file ReadAll reads.
+  static constexpr std::size_t kMaxReadBytes = std::size_t{1} << 20;
+
+  // Reads the whole file as bytes; a failure when it cannot be opened or read, when it is not a
+  // regular file once links are followed (a directory, a FIFO, a device: nothing is read from
+  // it, and opening it does not wait), or when it holds more than kMaxReadBytes bytes.
   virtual Status ReadAll(const std::string& path, std::string* content) = 0;
 
   // Writes content to a new file beside path and, once it is complete and flushed, puts it in
-  // the place of path. On failure path is as it was.
+  // the place of path. On failure path is as it was. Where no file may be made beside an
+  // existing path that may be written (a folder the user may not write), path is rewritten in
+  // place instead: emptied, written and flushed; a failure then may leave it part written.
   virtual Status ReplaceAll(const std::string& path, const std::string& content) = 0;
 };
 

@@ -30,23 +30,35 @@ constexpr const char* kDefaultServer = "127.0.0.1";
 
 bool IsFollowedRedirect(uint32_t status) { return status == 301 || status == 302 || status == 303; }
 
+// The announced length of the body: none when absent or not a number; a failure when it cannot
+// be represented or is longer than any reply handed out (kMaxReplyBytes), so that a length the
+// body can never reach is not taken for a body cut short and then whole.
+Status AnnouncedLength(platform::HttpRequest& request, std::optional<std::uint64_t>* length) {
+  length->reset();
+  const std::optional<std::string> text = request.Header("Content-Length");
+  if (!text) return Status::Ok();
+  std::uint64_t value = 0;
+  const auto [end, error] = std::from_chars(text->data(), text->data() + text->size(), value);
+  if (end == text->data()) return Status::Ok();  // not a number: the client's to judge
+  if (error == std::errc::result_out_of_range || value > kMaxReplyBytes) {
+    return Status::Network(texts::ReplyTooLong(kMaxReplyBytes));
+  }
+  *length = value;
+  return Status::Ok();
+}
+
 // Room for the body the center announces, so that a catalogue of 50 MB is written once instead
 // of being copied at each doubling of the text (and the copies left behind). Only a hint: an
-// absent, unreadable or implausible length (over kMaxReserve) reserves nothing, and a body that
-// turns out longer or shorter is read as it comes. Returns the length reserved for.
-std::optional<std::size_t> ReserveAnnounced(platform::HttpRequest& request, std::string& reply) {
+// implausible length (over kMaxReserve) reserves nothing, and a body that turns out longer or
+// shorter is read as it comes.
+void ReserveAnnounced(std::uint64_t length, std::string& reply) {
   constexpr std::uint64_t kMaxReserve = std::uint64_t{256} << 20;
-  const std::optional<std::string> text = request.Header("Content-Length");
-  if (!text) return std::nullopt;
-  std::uint64_t length = 0;
-  const auto [end, error] = std::from_chars(text->data(), text->data() + text->size(), length);
-  if (error != std::errc() || end == text->data() || length > kMaxReserve) return std::nullopt;
+  if (length > kMaxReserve) return;
   try {
     reply.reserve(reply.size() + static_cast<std::size_t>(length));
   } catch (const std::exception&) {
     // No room ahead of time: the body is read piece by piece all the same.
   }
-  return static_cast<std::size_t>(length);
 }
 
 }  // namespace
@@ -194,8 +206,11 @@ Status CenterConnection::ReadBody(platform::HttpRequest& request, std::string& r
                                   const PieceObserver& on_piece) {
   // Pieces of read_size_ bytes; a body announced shorter gets a buffer of its own length.
   std::size_t piece = static_cast<std::size_t>(read_size_);
-  if (const std::optional<std::size_t> announced = ReserveAnnounced(request, reply)) {
-    piece = std::clamp<std::size_t>(*announced, 1, piece);
+  std::optional<std::uint64_t> announced;
+  if (Status length = AnnouncedLength(request, &announced); !length.ok()) return length;
+  if (announced) {
+    ReserveAnnounced(*announced, reply);
+    piece = static_cast<std::size_t>(std::clamp<std::uint64_t>(*announced, 1, piece));
   }
   // A small body is read through the stack.
   constexpr std::size_t kOnStack = 4096;
@@ -211,6 +226,11 @@ Status CenterConnection::ReadBody(platform::HttpRequest& request, std::string& r
     Status status = request.Read(buffer, piece, &read);
     if (!status.ok() || read == 0) {
       return status;
+    }
+    // The host learns a reply's length as a 32-bit signed result: a longer one is refused
+    // before it is held.
+    if (read > kMaxReplyBytes || reply.size() > kMaxReplyBytes - read) {
+      return Status::Network(texts::ReplyTooLong(kMaxReplyBytes));
     }
     reply.append(buffer, read);
     if (on_piece) on_piece(reply, reply.size() - read);

@@ -23,6 +23,11 @@ class Prompts;
 
 namespace qx::transport {
 
+// The longest reply handed to the host: its length must fit the 32-bit signed results of
+// business_handle and result_handle. A longer body, or a Content-Length over it, is a kNetwork
+// failure.
+inline constexpr std::size_t kMaxReplyBytes = 2147483647;
+
 class CenterConnection {
  public:
   CenterConnection(platform::HttpClient& http, platform::Prompts& prompts);

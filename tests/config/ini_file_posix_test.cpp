@@ -1,6 +1,7 @@
 // The configuration file through the loaded library's init_handle and config_handle on the real
-// file system: a file that cannot be read, a file with a 3 000-byte line and binary junk, a save
-// into a directory the process may not write, a read-only file and a link. A save that cannot be
+// file system: a file that cannot be read (or is no regular file, or is over 1 MB), a file with a
+// 3 000-byte line and binary junk, a save into a directory the process may not write, a
+// read-only file and a link. A save that cannot be
 // completed leaves the old file byte for byte and no stray file beside it (cut short by a file
 // size limit: tests/platform/file_system_posix_test.cpp).
 #include <dirent.h>
@@ -61,21 +62,49 @@ int ConfigInChild(const std::string& directory, bool drop_to_nobody) {
   return WEXITSTATUS(status) == 0 ? -1 : WEXITSTATUS(status) == 1 ? 1 : 100 + WEXITSTATUS(status);
 }
 
+// Whatever cannot be read as a regular file of at most 1 MB: a directory (also for root), a FIFO
+// nobody writes (opening it must not wait), a link to /dev/zero (an endless read), a file of
+// 1 MB + 1.
 TEST(ConfigFaultsTest, AFileThatCannotBeReadIsReportedAndNeverReplaced) {
-  FakeDialog dialog;
-  HostLibrary host("");
-  // A directory by the file's name: it exists, and reading it fails (also for root).
-  const std::string path = host.directory() + "/qx_interface.ini";
-  ASSERT_EQ(mkdir(path.c_str(), 0755), 0);
-  EXPECT_EQ(host.Init(), -1);
-  EXPECT_EQ(host.last_message(), Gbk(u8"初始化配置文件无法打开(") + path + ").");
-  EXPECT_EQ(dialog.Calls().size(), 1u);
-  EXPECT_EQ(host.Config("127.0.0.1", "80", "/s", "1"), -1);
-  struct stat st;
-  ASSERT_EQ(stat(path.c_str(), &st), 0);
-  EXPECT_TRUE(S_ISDIR(st.st_mode));
-  EXPECT_EQ(Names(host.directory()).size(), 1u);
-  EXPECT_EQ(rmdir(path.c_str()), 0);
+  alarm(60);  // a FIFO or /dev/zero read without bound would hang here
+  const auto make_directory = [](const std::string& path) { return mkdir(path.c_str(), 0755); };
+  const auto make_fifo = [](const std::string& path) { return mkfifo(path.c_str(), 0644); };
+  const auto make_zero = [](const std::string& path) { return symlink("/dev/zero", path.c_str()); };
+  const auto make_large = [](const std::string& path) {
+    std::string big = kOldIni;
+    big.resize((std::size_t{1} << 20) + 1, '\n');
+    WriteFileBytes(path, big);
+    return 0;
+  };
+  const struct {
+    const char* name;
+    int (*make)(const std::string&);
+  } cases[] = {{"directory", +make_directory},
+               {"fifo", +make_fifo},
+               {"link to /dev/zero", +make_zero},
+               {"1 MB + 1", +make_large}};
+  for (const auto& c : cases) {
+    SCOPED_TRACE(c.name);
+    FakeDialog dialog;
+    HostLibrary host("");
+    const std::string path = host.directory() + "/qx_interface.ini";
+    ASSERT_EQ(c.make(path), 0);
+    struct stat before;
+    ASSERT_EQ(lstat(path.c_str(), &before), 0);
+    EXPECT_EQ(host.Init(), -1);
+    EXPECT_EQ(host.last_message(), Gbk(u8"初始化配置文件无法打开(") + path + ").");
+    EXPECT_EQ(dialog.Calls().size(), 1u);
+    EXPECT_EQ(host.Config("127.0.0.1", "80", "/s", "1"), -1);
+    struct stat after;
+    ASSERT_EQ(lstat(path.c_str(), &after), 0);
+    EXPECT_EQ(after.st_mode, before.st_mode);
+    EXPECT_EQ(after.st_size, before.st_size);
+    EXPECT_EQ(Names(host.directory()).size(), 1u);
+    if (S_ISDIR(after.st_mode)) {
+      EXPECT_EQ(rmdir(path.c_str()), 0);
+    }
+  }
+  alarm(0);
 }
 
 TEST(ConfigFaultsTest, ALongLineAndBinaryJunkDoNotHideTheSettings) {
@@ -96,22 +125,37 @@ TEST(ConfigFaultsTest, ALongLineAndBinaryJunkDoNotHideTheSettings) {
   EXPECT_EQ(host.Init(), 1);
 }
 
-TEST(ConfigFaultsTest, ASaveIntoADirectoryThatIsNotWritableLeavesTheOldFile) {
-  CardScratchDir dir;
-  const std::string path = dir.File("qx_interface.ini");
-  WriteFileBytes(path, kOldIni);
-  ASSERT_EQ(chmod(dir.path().c_str(), 0755), 0);
-  ASSERT_EQ(chmod(path.c_str(), 0644), 0);
-  if (geteuid() != 0) {
-    // Not root: the directory is made read-only for this user instead.
-    ASSERT_EQ(chmod(dir.path().c_str(), 0555), 0);
+// A folder the user may not write: a file the user may not write either stays as it was; one
+// the user may write is rewritten in place (no temporary file can be made beside it).
+TEST(ConfigFaultsTest, ASaveIntoADirectoryThatIsNotWritableRewritesAWritableFileInPlace) {
+  const bool root = geteuid() == 0;  // root drops to uid 65534 in the child
+  const struct {
+    mode_t mode;
+    int result;
+  } cases[] = {{static_cast<mode_t>(root ? 0644 : 0444), -1}, {0666, 1}};
+  for (const auto& c : cases) {
+    SCOPED_TRACE(c.mode);
+    CardScratchDir dir;
+    const std::string path = dir.File("qx_interface.ini");
+    WriteFileBytes(path, kOldIni);
+    ASSERT_EQ(chmod(dir.path().c_str(), root ? 0755 : 0555), 0);
+    ASSERT_EQ(chmod(path.c_str(), c.mode), 0);
+    const int result = ConfigInChild(dir.path(), root);
+    chmod(dir.path().c_str(), 0755);
+    if (result == 104) GTEST_SKIP() << "cannot drop to an unprivileged user here";
+    EXPECT_EQ(result, c.result);
+    if (c.result < 0) {
+      EXPECT_EQ(ReadFileBytes(path), kOldIni);
+    } else {
+      EXPECT_EQ(ReadFileBytes(path),
+                "[center]\r\nserver=192.168.1.20\r\nport=9090\r\nservlet=/qx/servlet\r\n"
+                "com=2\r\n\r\n");
+      struct stat st;
+      ASSERT_EQ(stat(path.c_str(), &st), 0);
+      EXPECT_EQ(st.st_mode & 07777, c.mode);
+    }
+    EXPECT_EQ(Names(dir.path()), std::vector<std::string>{"qx_interface.ini"});
   }
-  const int result = ConfigInChild(dir.path(), geteuid() == 0);
-  chmod(dir.path().c_str(), 0755);
-  if (result == 104) GTEST_SKIP() << "cannot drop to an unprivileged user here";
-  EXPECT_EQ(result, -1);
-  EXPECT_EQ(ReadFileBytes(path), kOldIni);
-  EXPECT_EQ(Names(dir.path()), std::vector<std::string>{"qx_interface.ini"});
 }
 
 // A read-only file is refused, by root too, as the Windows build refuses it. A link is followed:

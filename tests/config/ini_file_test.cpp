@@ -2,6 +2,7 @@
 
 #include <gtest/gtest.h>
 
+#include <chrono>
 #include <string>
 
 #include "platform/fake/fake_file_system.h"
@@ -189,6 +190,24 @@ TEST_F(IniFileTest, SaveReplacesWholeOrAppendsAndAFailedSaveLosesNothing) {
   EXPECT_EQ(ini.Save(true, false).words(),
             std::string("write ") + kPath + ": No space left on device");
   EXPECT_EQ(files_.files[kPath], before);
+}
+
+// 200 000 keys and 50 000 sections load in time linear in the file (0.3 s in the release build,
+// 2 s with AddressSanitizer); a lookup per line that walks all earlier names took 59 s.
+TEST_F(IniFileTest, ManyKeysAndSectionsLoadInLinearTime) {
+  std::string text = "[center]\n";
+  for (int i = 0; i < 200000; ++i) text.append("k").append(std::to_string(i)).append("=v\n");
+  for (int i = 0; i < 50000; ++i) {
+    const std::string n = std::to_string(i);
+    text.append("[s").append(n).append("]\nk=").append(n).append("\n");
+  }
+  files_.files[kPath] = text;
+  IniFile ini(files_, prompts_, kPath);
+  const auto start = std::chrono::steady_clock::now();
+  ASSERT_TRUE(ini.Load().ok());
+  EXPECT_LT(std::chrono::steady_clock::now() - start, std::chrono::seconds(20));
+  EXPECT_EQ(ini.GetValue("center", "k199999", false), "v");
+  EXPECT_EQ(ini.GetValue("s49999", "k", false), "49999");
 }
 
 }  // namespace

@@ -8,7 +8,8 @@
  *
  * The scenario host talks to it on the control port, one command a connection:
  *   PLAY n, then n answers  each answer a list of actions ended by "END":
- *                           "SEND len" + len bytes, "CLOSE", "RESET", "PAUSE ms", "HOLD ms";
+ *                           "SEND len" + len bytes, "CLOSE", "RESET", "PAUSE ms", "HOLD ms",
+ *                           "ECHO" (200 with a body naming the request's: see Echo);
  *                           forgets the requests received so far; answers "OK"
  *   LOG                     answers "REQ main|alt len" + len bytes per request, then "END"
  *   QUIT                    ends the program
@@ -37,7 +38,7 @@
 enum { kMaxHeader = 1 << 20, kMaxBody = 64 << 20, kMaxAnswers = 64, kMaxActions = 32 };
 
 struct Action {
-  char kind; /* S send, C close, R reset, P pause, H hold */
+  char kind; /* S send, C close, R reset, P pause, H hold, E echo */
   char* bytes;
   size_t length; /* bytes to send, or milliseconds */
 };
@@ -143,6 +144,30 @@ struct Client {
   const char* port;
 };
 
+/* ECHO: "<Program><ErrorNo>1</ErrorNo><echo>BODY</echo></Program>" with the request's body, each
+ * '<' as '[' and each '>' as ']' (so that no FunctionID in it chains), as a 200 with its length. */
+static int Echo(int fd, const char* request, size_t length) {
+  static const char head[] = "<Program><ErrorNo>1</ErrorNo><echo>", tail[] = "</echo></Program>";
+  const char* body = memmem(request, length, "\r\n\r\n", 4);
+  size_t n = body == NULL ? 0 : length - (size_t)(body + 4 - request), i, at;
+  char status[80];
+  char* out = malloc(sizeof head + n + sizeof tail);
+  int rc;
+  if (out == NULL) Die("malloc");
+  memcpy(out, head, sizeof head - 1);
+  at = sizeof head - 1;
+  for (i = 0; i < n; ++i) {
+    char c = body[4 + i];
+    out[at++] = c == '<' ? '[' : c == '>' ? ']' : c;
+  }
+  memcpy(out + at, tail, sizeof tail - 1);
+  at += sizeof tail - 1;
+  snprintf(status, sizeof status, "HTTP/1.1 200 OK\r\nContent-Length: %zu\r\n\r\n", at);
+  rc = SendAll(fd, status, strlen(status)) == 0 && SendAll(fd, out, at) == 0 ? 0 : -1;
+  free(out);
+  return rc;
+}
+
 static void* Serve(void* argument) {
   struct Client client = *(struct Client*)argument;
   char* buffer = NULL;
@@ -177,11 +202,11 @@ static void* Serve(void* argument) {
     }
     generation = g_generation;
     pthread_mutex_unlock(&g_lock);
-    memmove(buffer, buffer + length, have - (size_t)length);
-    have -= (size_t)length;
     for (i = 0; i < answer.count && open; ++i) {
       struct Action* a = &answer.actions[i];
-      if (a->kind == 'S') {
+      if (a->kind == 'E') {
+        open = Echo(client.fd, buffer, (size_t)length) == 0;
+      } else if (a->kind == 'S') {
         open = SendAll(client.fd, a->bytes, a->length) == 0;
       } else if (a->kind == 'P') {
         Wait(a->length, generation);
@@ -197,6 +222,8 @@ static void* Serve(void* argument) {
         open = 0;
       }
     }
+    memmove(buffer, buffer + length, have - (size_t)length);
+    have -= (size_t)length;
     if (!open) break;
   }
   close(client.fd);
@@ -252,7 +279,7 @@ static const char* Play(FILE* in, int count) {
         if (a->bytes == NULL || fread(a->bytes, 1, a->length, in) != a->length) {
           return "ERR cut short";
         }
-      } else if (strchr("CRPH", a->kind) == NULL) {
+      } else if (strchr("CRPHE", a->kind) == NULL) {
         return "ERR unknown action";
       }
       ++answers[i].count;

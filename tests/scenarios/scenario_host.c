@@ -35,9 +35,11 @@
 #include <netinet/in.h>
 #include <sys/socket.h>
 #include <sys/stat.h>
+#include <sys/wait.h>
 #include <time.h>
 #include <unistd.h>
 #endif
+#include <errno.h>
 #include <stdarg.h>
 #include <stdio.h>
 #include <stdlib.h>
@@ -824,6 +826,72 @@ static void Call(struct Api* api, const char* keyword, const char* c) {
   for (i = 0; i < 4; ++i) Clear(&args[i]);
 }
 
+/* "fork": the host forks, and the next two calls run at once, the first in this process, the
+ * second in the child; the child's failed checks fail this scenario. Returns the line of the
+ * second. */
+static int Forked(struct Api* api, int i, int last) {
+  int calls[2], n = 0;
+  char word[32];
+  for (++i; i < last && n < 2; ++i) {
+    const char* c = g_lines[i].text;
+    if (ForThisTarget(&c) && Word(&c, word, sizeof word) &&
+        (strcmp(word, "init") == 0 || strcmp(word, "config") == 0 ||
+         strcmp(word, "business") == 0 || strcmp(word, "result") == 0)) {
+      calls[n++] = i;
+    }
+  }
+  if (n < 2) {
+    Fail("fork needs two calls after it");
+    return last;
+  }
+#ifdef _WIN32
+  (void)api;
+  Fail("fork is POSIX only");
+#else
+  {
+    int go[2], status = 0;
+    pid_t child;
+    if (pipe(go) != 0) {
+      Fail("pipe failed");
+      return calls[1];
+    }
+    fflush(stdout);
+    fflush(stderr);
+    child = fork();
+    if (child == 0) {
+      char byte;
+      const char* c = g_lines[calls[1]].text;
+      close(go[1]);
+      (void)!read(go[0], &byte, 1); /* both calls start together */
+      g_failed = 0;
+      g_line = g_lines[calls[1]].number;
+      ForThisTarget(&c);
+      Word(&c, word, sizeof word);
+      Call(api, word, c);
+      fflush(stdout);
+      _exit(g_failed == 0 ? 0 : 1);
+    }
+    close(go[0]);
+    if (child < 0) {
+      Fail("fork failed");
+    } else {
+      const char* c = g_lines[calls[0]].text;
+      (void)!write(go[1], "g", 1);
+      g_line = g_lines[calls[0]].number;
+      ForThisTarget(&c);
+      Word(&c, word, sizeof word);
+      Call(api, word, c);
+      while (waitpid(child, &status, 0) < 0 && errno == EINTR) {
+      }
+      g_line = g_lines[calls[1]].number;
+      if (!WIFEXITED(status) || WEXITSTATUS(status) != 0) Fail("the forked host's call failed");
+    }
+    close(go[1]);
+  }
+#endif
+  return calls[1];
+}
+
 /* The answers as the center's control port takes them. */
 static void Play(int first, int last) {
   struct Bytes wire = {0}, reply = {0}, s = {0}, extra = {0};
@@ -865,6 +933,8 @@ static void Play(int first, int last) {
         Append(&wire, head, strlen(head));
       } else if (strcmp(action, "close") == 0 || strcmp(action, "reset") == 0) {
         Append(&wire, action[0] == 'c' ? "C\n" : "R\n", 2);
+      } else if (strcmp(action, "echo") == 0) {
+        Append(&wire, "E\n", 2);
       } else {
         Fail("unknown action %s", action);
       }
@@ -989,7 +1059,7 @@ static int RunScenario(int first, int last, int number, const char* name) {
         "skip",        "differs",       "ini",        "noini",     "card",    "answer",
         "init",        "config",        "business",   "result",    "request", "box",
         "credentials", "password",      "card-after", "ini-after", "define",  "readonly",
-        "faults",      "journal-after", "env",        "wait"};
+        "faults",      "journal-after", "fork",       "env",       "wait"};
     const char* c = g_lines[i].text;
     size_t k;
     g_line = g_lines[i].number;
@@ -1085,6 +1155,8 @@ static int RunScenario(int first, int last, int number, const char* name) {
       Call(&api, word, c);
     } else if (strcmp(word, "wait") == 0 && Word(&c, word, sizeof word)) {
       Pause(strtoul(word, NULL, 10));
+    } else if (strcmp(word, "fork") == 0) {
+      i = Forked(&api, i, last);
     }
   }
   if (!Unload(api.lib, g_library_path)) Fail("the library stayed loaded");

@@ -1,5 +1,6 @@
 // Dialog helper programs (zenity, kdialog): found on PATH, started with posix_spawnp and an
-// argument vector (no shell), standard input from /dev/null, their output read with a bound.
+// argument vector (no shell), standard input from /dev/null, their output read with a bound,
+// and no descriptor of the host's but standard error.
 #include <fcntl.h>
 #include <spawn.h>
 #include <sys/wait.h>
@@ -55,6 +56,9 @@ HelperResult RunDialogHelper(const std::vector<std::string>& args) {
   posix_spawn_file_actions_init(&actions);
   posix_spawn_file_actions_adddup2(&actions, pipe_fds[1], STDOUT_FILENO);
   posix_spawn_file_actions_addopen(&actions, STDIN_FILENO, "/dev/null", O_RDONLY, 0);
+  // Standard input, output and error only: nothing else of the host's (its sockets, files,
+  // libcurl's descriptors) reaches the helper, close-on-exec or not.
+  posix_spawn_file_actions_addclosefrom_np(&actions, STDERR_FILENO + 1);
   std::vector<char*> argv;
   for (const std::string& arg : args) {
     argv.push_back(const_cast<char*>(arg.c_str()));

@@ -1,8 +1,9 @@
-// Files on POSIX. The configuration file is replaced, never rewritten in place: the new content
+// Files on POSIX. The configuration file is replaced where its folder allows: the new content
 // goes to a temporary file in the same directory (so rename stays on one file system), is
 // flushed with fsync, takes the old file's owner, group and permission bits, and only then is
 // renamed over the old one; the directory is synced afterwards. Any failure removes the
-// temporary file and leaves the old file as it was.
+// temporary file and leaves the old file as it was. Where the folder may not be written but the
+// file may, the file is rewritten in place instead (emptied, written, flushed).
 //
 // A path that is a symbolic link is followed to the file it names, and that file is the one
 // replaced, beside itself: the link stays a link. A file the process may not write is refused
@@ -12,6 +13,7 @@
 #include <unistd.h>
 
 #include <cerrno>
+#include <cstdint>
 #include <cstring>
 #include <string>
 #include <vector>
@@ -106,10 +108,37 @@ bool WriteFully(int fd, const char* data, std::size_t size) {
       }
       return false;
     }
+    if (written == 0) {
+      errno = EIO;  // no progress: a short write
+      return false;
+    }
     data += written;
     size -= static_cast<std::size_t>(written);
   }
   return true;
+}
+
+// Rewrites an existing file in place: emptied, written and flushed. Owner, group and mode stay
+// the file's own. A failure after the emptying leaves the file part written.
+Status RewriteInPlace(const std::string& path, const std::string& content) {
+  int fd = ::open(path.c_str(), O_WRONLY | O_TRUNC | O_CLOEXEC | O_NOCTTY);
+  if (fd < 0) {
+    return Status::Local(ErrorText("rewrite", path, errno));
+  }
+  const char* failed = nullptr;
+  int saved_errno = 0;
+  if (!WriteFully(fd, content.data(), content.size())) {
+    saved_errno = errno;
+    failed = "write";
+  } else if (::fsync(fd) != 0) {
+    saved_errno = errno;
+    failed = "flush";
+  }
+  if (::close(fd) != 0 && failed == nullptr) {
+    saved_errno = errno;
+    failed = "close";
+  }
+  return failed == nullptr ? Status::Ok() : Status::Local(ErrorText(failed, path, saved_errno));
 }
 
 class PosixFileSystem final : public FileSystem {
@@ -137,9 +166,23 @@ class PosixFileSystem final : public FileSystem {
   }
 
   Status ReadAll(const std::string& path, std::string* content) override {
-    int fd = ::open(path.c_str(), O_RDONLY | O_CLOEXEC);
+    // O_NONBLOCK: opening a FIFO nobody writes does not wait; it is refused below.
+    int fd = ::open(path.c_str(), O_RDONLY | O_CLOEXEC | O_NONBLOCK | O_NOCTTY);
     if (fd < 0) {
       return Status::Local(ErrorText("open", path, errno));
+    }
+    struct stat status;
+    int refused = 0;
+    if (::fstat(fd, &status) != 0) {
+      refused = errno;
+    } else if (!S_ISREG(status.st_mode)) {
+      refused = S_ISDIR(status.st_mode) ? EISDIR : EINVAL;
+    } else if (static_cast<std::uint64_t>(status.st_size) > kMaxReadBytes) {
+      refused = EFBIG;
+    }
+    if (refused != 0) {
+      ::close(fd);
+      return Status::Local(ErrorText("read", path, refused));
     }
     content->clear();
     char chunk[65536];
@@ -155,6 +198,11 @@ class PosixFileSystem final : public FileSystem {
       }
       if (got == 0) {
         break;
+      }
+      if (content->size() + static_cast<std::size_t>(got) > kMaxReadBytes) {
+        ::close(fd);  // grew while read
+        content->clear();
+        return Status::Local(ErrorText("read", path, EFBIG));
       }
       content->append(chunk, static_cast<std::size_t>(got));
     }
@@ -176,8 +224,13 @@ class PosixFileSystem final : public FileSystem {
     std::string temp_path = path + ".XXXXXX";
     std::vector<char> name(temp_path.begin(), temp_path.end());
     name.push_back('\0');
-    int fd = ::mkstemp(name.data());
+    int fd = ::mkostemp(name.data(), O_CLOEXEC);
     if (fd < 0) {
+      if (existed && (errno == EACCES || errno == EPERM)) {
+        // The folder may not be written, the file may: rewritten in place, as a text-mode
+        // write on Windows does.
+        return RewriteInPlace(path, content);
+      }
       return Status::Local(ErrorText("create a temporary file beside", path, errno));
     }
     temp_path.assign(name.data());

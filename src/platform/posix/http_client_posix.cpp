@@ -44,9 +44,15 @@
 //    its own; the challenge of the 401 already in hand is answered here instead
 //    (posix/http_digest.h), so the retry is one request with the body and the Authorization.
 //  - Port 0 is the service's default, 80, as for WinInet.
+//  - Descriptors: sockets to the center are opened close-on-exec (the slot's OpenSocket),
+//    and so is the multi handle's wake-up socket pair once made (no option reaches it). A kept
+//    transfer slot made in another process (the host forked) is dropped, never used: its
+//    connections are the parent's.
 //  - Failures become qx::Status here: libcurl's own words (curl_easy_strerror and the error
 //    buffer); kLocal for memory and set-up failures, kNetwork for everything on the wire.
 #include <curl/curl.h>
+#include <dirent.h>
+#include <fcntl.h>
 #include <poll.h>
 #include <signal.h>
 #include <sys/socket.h>
@@ -60,6 +66,7 @@
 #include <cerrno>
 #include <chrono>
 #include <cstdio>
+#include <cstdlib>
 #include <cstring>
 #include <memory>
 #include <mutex>
@@ -311,10 +318,42 @@ class HeaderList {
   std::vector<curl_slist> nodes_;
 };
 
+// The descriptors open in this process now, in order (none where /proc is not mounted).
+std::vector<int> OpenDescriptors() {
+  std::vector<int> fds;
+  if (DIR* dir = ::opendir("/proc/self/fd")) {
+    while (const dirent* entry = ::readdir(dir)) {
+      const int fd = std::atoi(entry->d_name);
+      if (entry->d_name[0] != '.' && fd != ::dirfd(dir)) fds.push_back(fd);
+    }
+    ::closedir(dir);
+  }
+  std::sort(fds.begin(), fds.end());
+  return fds;
+}
+
+// libcurl 7.88 gives each multi handle a socket pair to wake it, not close-on-exec, and no
+// option reaches it: the local sockets that appeared during curl_multi_init are marked.
+CURLM* NewCloseOnExecMulti() {
+  const std::vector<int> before = OpenDescriptors();
+  CURLM* multi = curl_multi_init();
+  for (int fd : OpenDescriptors()) {
+    int domain = 0;
+    socklen_t length = sizeof domain;
+    if (!std::binary_search(before.begin(), before.end(), fd) &&
+        ::getsockopt(fd, SOL_SOCKET, SO_DOMAIN, &domain, &length) == 0 && domain == AF_UNIX) {
+      const int flags = ::fcntl(fd, F_GETFD);
+      if (flags >= 0) ::fcntl(fd, F_SETFD, flags | FD_CLOEXEC);
+    }
+  }
+  return multi;
+}
+
 // One easy handle inside one multi handle: the unit a request borrows from the client.
 struct TransferSlot {
   CURLM* multi = nullptr;
   CURL* easy = nullptr;
+  pid_t pid = ::getpid();              // the process whose connections the handles hold
   bool configured = false;             // the options every request shares are set on easy
   bool credentials = false;            // easy carries credentials: reset before it serves again
   HeaderList headers;                  // the latest request's, kept for their room
@@ -538,12 +577,15 @@ class CurlHttpClient final : public HttpClient {
   std::unique_ptr<TransferSlot> TakeSlot() {
     {
       std::lock_guard<std::mutex> lock(mutex_);
+      // A slot made before a fork holds the parent's connections: the child never sends on
+      // them, it makes its own (closing its copies touches nothing of the parent's).
+      if (idle_ && idle_->pid != ::getpid()) idle_.reset();
       if (idle_) {
         return std::move(idle_);
       }
     }
     auto slot = std::make_unique<TransferSlot>();
-    slot->multi = curl_multi_init();
+    slot->multi = NewCloseOnExecMulti();
     slot->easy = curl_easy_init();
     if (slot->multi == nullptr || slot->easy == nullptr) {
       return nullptr;

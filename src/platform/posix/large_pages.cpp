@@ -60,6 +60,7 @@ void* MapAligned(std::size_t bytes, std::size_t* mapped) {
 }
 
 thread_local bool t_large_pages = false;
+thread_local std::size_t t_budget = SIZE_MAX;  // what pugixml may still allocate on this thread
 std::mutex g_mutex;
 Chunk* g_current = nullptr;  // the chunk new blocks come from; under g_mutex
 
@@ -100,6 +101,10 @@ void* AllocateLarge(std::size_t size) {
 }
 
 void* Allocate(std::size_t size) {
+  if (t_budget != SIZE_MAX) {
+    if (size > t_budget) return nullptr;
+    t_budget -= size;
+  }
   if (t_large_pages) {
     if (void* block = AllocateLarge(size)) return block;
   }
@@ -148,6 +153,12 @@ void InstallPugiAllocator() {
 }
 
 std::size_t LargePagesMapped() { return g_mapped.load(); }
+
+AllocationBudget::AllocationBudget(std::size_t bytes) : outer_(t_budget) {
+  t_budget = bytes < outer_ ? bytes : outer_;
+}
+
+AllocationBudget::~AllocationBudget() { t_budget = outer_; }
 
 LargePagesScope::LargePagesScope() : outer_(t_large_pages) { t_large_pages = true; }
 

@@ -55,6 +55,19 @@ class LargePagesScope {
   bool outer_;
 };
 
+// While an object of this class lives on a thread, pugixml's allocations on that thread may
+// come to at most `bytes` in all; past that they fail, and pugixml reports out of memory.
+class AllocationBudget {
+ public:
+  explicit AllocationBudget(std::size_t bytes);
+  AllocationBudget(const AllocationBudget&) = delete;
+  AllocationBudget& operator=(const AllocationBudget&) = delete;
+  ~AllocationBudget();
+
+ private:
+  std::size_t outer_;
+};
+
 // Bytes mapped by the two above at this moment: 0 once every large document has gone.
 std::size_t LargePagesMapped();
 

@@ -26,6 +26,7 @@
 #include <cstdint>
 #include <cstring>
 #include <memory>
+#include <new>
 #include <optional>
 #include <string>
 #include <string_view>
@@ -154,6 +155,18 @@ pugi::xml_node NextInSubtree(pugi::xml_node node, pugi::xml_node root, bool desc
   return pugi::xml_node();
 }
 
+// What pugixml may allocate to parse `size` bytes of UTF-8: kParseBytesPerByte a byte and a
+// little more. No text needs more: pugixml's densest tree, an element and a text node for each
+// five bytes ("<a/> "), takes 26 bytes of nodes a byte; a parse over the bound is out of memory.
+constexpr std::size_t kParseBytesPerByte = 32;
+constexpr std::size_t kParseBytesBase = std::size_t{1} << 20;
+
+std::size_t ParseBudget(std::size_t size) {
+  return size > (SIZE_MAX - kParseBytesBase) / kParseBytesPerByte
+             ? SIZE_MAX - 1
+             : size * kParseBytesPerByte + kParseBytesBase;
+}
+
 class PugiXmlDocument final : public XmlDocument {
  public:
   PugiXmlDocument() = default;
@@ -164,6 +177,15 @@ class PugiXmlDocument final : public XmlDocument {
 
  private:
   bool Load(std::string_view text, bool for_reading) {
+    try {
+      return LoadOrRefuse(text, for_reading);
+    } catch (const std::bad_alloc&) {
+      Reset();
+      throw DomError("no memory to parse the text");
+    }
+  }
+
+  bool LoadOrRefuse(std::string_view text, bool for_reading) {
     Reset();
     for_reading_ = for_reading;
     // Parsed in place: the UTF-8 text is kept as long as the tree points into it. A large text
@@ -188,8 +210,16 @@ class PugiXmlDocument final : public XmlDocument {
     std::optional<LargePagesScope> pages;
     if (large) pages.emplace();
     const unsigned flags = for_reading ? kParseFlags | pugi::parse_embed_pcdata : kParseFlags;
-    pugi::xml_parse_result result =
-        document_.load_buffer_inplace(source, size, flags, pugi::encoding_utf8);
+    pugi::xml_parse_result result;
+    {
+      AllocationBudget budget(ParseBudget(size));
+      result = document_.load_buffer_inplace(source, size, flags, pugi::encoding_utf8);
+    }
+    if (result.status == pugi::status_out_of_memory) {
+      // Not a text that does not parse: the document could not be built.
+      Reset();
+      throw DomError("no memory to parse the text");
+    }
     if (!result || !IsSingleRooted()) {
       Reset();
       return false;

@@ -82,6 +82,17 @@ class Win32FileSystem final : public FileSystem {
     if (!file.ok()) {
       return Status::Local(ErrorText("open", path, GetLastError()));
     }
+    // Only a file on disk, of at most kMaxReadBytes: not a pipe, a console or a device.
+    LARGE_INTEGER size;
+    if (GetFileType(file.get()) != FILE_TYPE_DISK) {
+      return Status::Local(ErrorText("read", path, ERROR_INVALID_FUNCTION));
+    }
+    if (!GetFileSizeEx(file.get(), &size)) {
+      return Status::Local(ErrorText("read", path, GetLastError()));
+    }
+    if (static_cast<unsigned long long>(size.QuadPart) > kMaxReadBytes) {
+      return Status::Local(ErrorText("read", path, ERROR_FILE_TOO_LARGE));
+    }
     content->clear();
     std::vector<char> chunk(65536);
     for (;;) {
@@ -91,6 +102,10 @@ class Win32FileSystem final : public FileSystem {
       }
       if (got == 0) {
         break;
+      }
+      if (content->size() + got > kMaxReadBytes) {
+        content->clear();
+        return Status::Local(ErrorText("read", path, ERROR_FILE_TOO_LARGE));
       }
       content->append(chunk.data(), got);
     }
