@@ -23,12 +23,12 @@ foreach(var X86_BUILD X64_BUILD OUTPUT_DIR)
   get_filename_component(${var} "${${var}}" ABSOLUTE)
 endforeach()
 
-file(STRINGS ${X86_BUILD}/CPackConfig.cmake _version_row
-     REGEX "^set\\(CPACK_PACKAGE_VERSION \"[^\"]+\"\\)")
-string(REGEX REPLACE "^set\\(CPACK_PACKAGE_VERSION \"([^\"]+)\"\\)$" "\\1" version
-       "${_version_row}")
+# The version is the public header's.
+file(STRINGS ${CMAKE_CURRENT_LIST_DIR}/../include/qx_interface.h _version_row
+     REGEX "^#define QX_INTERFACE_VERSION_STRING \"[0-9.]+\"$")
+string(REGEX REPLACE "^.*\"([0-9.]+)\"$" "\\1" version "${_version_row}")
 if(NOT version)
-  message(FATAL_ERROR "no package version in ${X86_BUILD}/CPackConfig.cmake")
+  message(FATAL_ERROR "no QX_INTERFACE_VERSION_STRING in include/qx_interface.h")
 endif()
 
 set(stage ${OUTPUT_DIR}/stage)

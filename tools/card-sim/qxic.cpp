@@ -1,4 +1,4 @@
-// A simulated card-reader library, built as libqxic.so (qxic.dll on Windows): the entry points the
+// A simulated card-reader library, built as libqxic-sim.so (qxic-sim.dll on Windows): the entry points the
 // interface library calls, over one card kept in a small text file, with faults injected on demand
 // and a journal of every call. For tests and for trying the interface library without a reader.
 //
