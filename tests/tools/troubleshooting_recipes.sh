@@ -28,7 +28,7 @@ if [ "${1:-}" = --page ]; then
   pids=()
   passed=0 failed=0
   while IFS= read -r line; do
-    if [[ $line =~ ^(.*[^[:space:]])[[:space:]]+#[[:space:]]*(-?[0-9]+)([[:space:]].*)?$ ]]; then
+    if [[ $line =~ ^(.*[^[:space:]])[[:space:]]+#[[:space:]]*(-?[0-9]+)([^0-9].*)?$ ]]; then
       cmd=${BASH_REMATCH[1]} stated=${BASH_REMATCH[2]}
       (eval "$cmd") </dev/null >out 2>err
       last=$(grep -aE '^(init_handle|business_handle #[0-9]+ \(FunctionID .*\)) -> -?[0-9]+' out |
@@ -77,7 +77,7 @@ if ! unshare -rn true 2>/dev/null; then
 fi
 status=0
 # The same recipes on every page, whatever the language around them.
-recipes() { awk '/^```/ { inside = ($0 == "```sh"); next } inside && /[^ ] +# *-?[0-9]+( |$)/' "$1" |
+recipes() { awk '/^```/ { inside = ($0 == "```sh"); next } inside && /[^ ] +# *-?[0-9]+([^0-9]|$)/' "$1" |
             sed -E 's/[[:space:]]+#[[:space:]]*(-?[0-9]+).*$/  # \1/'; }
 for page in "$@"; do
   if ! diff <(recipes "$1") <(recipes "$page") >"$work/diff"; then
