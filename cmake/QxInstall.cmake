@@ -42,7 +42,8 @@ elseif(TARGET qxic-sim)
   install(TARGETS qxic-sim RUNTIME DESTINATION sim)
 endif()
 if(NOT WIN32)
-  install(FILES ${PROJECT_SOURCE_DIR}/docs/man/qxcall.1 ${PROJECT_SOURCE_DIR}/docs/man/qx-center-sim.1
+  install(FILES ${PROJECT_SOURCE_DIR}/docs/man/qxcall.1
+                ${PROJECT_SOURCE_DIR}/docs/man/qx-center-sim.1
           DESTINATION ${CMAKE_INSTALL_MANDIR}/man1)
 endif()
 # A sample configuration file for the host's folder.
@@ -54,7 +55,8 @@ endif()
 
 install(FILES ${PROJECT_SOURCE_DIR}/README.md ${PROJECT_SOURCE_DIR}/CHANGELOG.md
               ${PROJECT_SOURCE_DIR}/LICENSE DESTINATION ${CMAKE_INSTALL_DOCDIR})
-install(DIRECTORY ${PROJECT_SOURCE_DIR}/docs/ DESTINATION ${CMAKE_INSTALL_DOCDIR} PATTERN man EXCLUDE)
+install(DIRECTORY ${PROJECT_SOURCE_DIR}/docs/ DESTINATION ${CMAKE_INSTALL_DOCDIR}
+        PATTERN man EXCLUDE)
 if(EXISTS ${PROJECT_SOURCE_DIR}/examples)
   install(DIRECTORY ${PROJECT_SOURCE_DIR}/examples/ DESTINATION ${CMAKE_INSTALL_DOCDIR}/examples)
 endif()
