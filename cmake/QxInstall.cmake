@@ -1,15 +1,22 @@
 # Installing the library for a hospital's engineer, and packaging it.
 #
-#   <prefix>/lib/libqx_interface.so.1.0.0, .so.1, .so   the library (RUNPATH $ORIGIN)
-#   <prefix>/lib/libqxic.so                             the simulated card reader, beside it
+#   <prefix>/lib/<multiarch>/libqx_interface.so.1.1.0   the library (SONAME libqx_interface.so.1,
+#     libqx_interface.so.1, libqx_interface.so         no RUNPATH)
 #   <prefix>/include/qx_interface.h                     the public header
 #   <prefix>/bin/qxcall, qx-center-sim                  the command-line host, the simulated center
-#   <prefix>/lib/cmake/qx_interface/                    find_package(qx_interface) ->
+#   <prefix>/lib/<multiarch>/qx-interface/sim/libqxic-sim.so
+#                                                       the simulated card reader, in the tools'
+#                                                       own folder: never beside the library, never
+#                                                       under the vendor's name
+#   <prefix>/lib/<multiarch>/cmake/qx_interface/        find_package(qx_interface) ->
 #                                                       qx_interface::qx_interface
-#   <prefix>/lib/pkgconfig/qx_interface.pc              pkg-config --cflags --libs qx_interface
+#   <prefix>/lib/<multiarch>/pkgconfig/qx_interface.pc  pkg-config --cflags --libs qx_interface
 #   <prefix>/share/doc/qx_interface/                    the guides and the example hosts
+#   <prefix>/share/man/man1/qxcall.1, qx-center-sim.1   the manual pages
 #
-# The package files carry no absolute prefix: an installed tree can be moved as a whole.
+# <multiarch> is the Debian triplet (x86_64-linux-gnu) where the compiler names one, as Debian's
+# own libraries are laid out. The package files carry no absolute prefix: an installed tree can
+# be moved as a whole. scripts/package makes the Debian packages from such a tree.
 include(GNUInstallDirs)
 include(CMakePackageConfigHelpers)
 
@@ -25,12 +32,19 @@ install(TARGETS qx_interface EXPORT qx_interfaceTargets
 install(FILES ${PROJECT_SOURCE_DIR}/include/qx_interface.h
         DESTINATION ${CMAKE_INSTALL_INCLUDEDIR})
 
-# The library loads the card reader by its plain name and finds it beside itself. Only the
-# simulator is installed; its variants without an entry point serve the tests alone. On a
-# counter's machine the vendor's reader library takes the simulator's place.
-if(TARGET qxic)
-  install(TARGETS qxic LIBRARY DESTINATION ${CMAKE_INSTALL_LIBDIR}
-                       RUNTIME DESTINATION ${CMAKE_INSTALL_BINDIR})
+# The simulated card reader is installed in the tools' own folder under its own name; the
+# library never finds it by itself (qxcall --card-reader points at it). The variants without an
+# entry point serve the tests alone.
+set(QX_INSTALL_SIMDIR ${CMAKE_INSTALL_LIBDIR}/qx-interface/sim)
+if(TARGET qxic-sim AND NOT WIN32)
+  install(TARGETS qxic-sim LIBRARY DESTINATION ${QX_INSTALL_SIMDIR})
+elseif(TARGET qxic-sim)
+  install(TARGETS qxic-sim RUNTIME DESTINATION sim)
+endif()
+if(NOT WIN32)
+  install(FILES ${PROJECT_SOURCE_DIR}/docs/man/qxcall.1
+                ${PROJECT_SOURCE_DIR}/docs/man/qx-center-sim.1
+          DESTINATION ${CMAKE_INSTALL_MANDIR}/man1)
 endif()
 # A sample configuration file for the host's folder.
 install(FILES ${PROJECT_SOURCE_DIR}/docs/qx_interface.ini DESTINATION ${CMAKE_INSTALL_DOCDIR})
@@ -39,8 +53,10 @@ if(TARGET qx-center-sim)
   install(TARGETS qx-center-sim RUNTIME DESTINATION ${CMAKE_INSTALL_BINDIR})
 endif()
 
-install(FILES ${PROJECT_SOURCE_DIR}/README.md DESTINATION ${CMAKE_INSTALL_DOCDIR})
-install(DIRECTORY ${PROJECT_SOURCE_DIR}/docs/ DESTINATION ${CMAKE_INSTALL_DOCDIR})
+install(FILES ${PROJECT_SOURCE_DIR}/README.md ${PROJECT_SOURCE_DIR}/CHANGELOG.md
+              ${PROJECT_SOURCE_DIR}/LICENSE DESTINATION ${CMAKE_INSTALL_DOCDIR})
+install(DIRECTORY ${PROJECT_SOURCE_DIR}/docs/ DESTINATION ${CMAKE_INSTALL_DOCDIR}
+        PATTERN man EXCLUDE)
 if(EXISTS ${PROJECT_SOURCE_DIR}/examples)
   install(DIRECTORY ${PROJECT_SOURCE_DIR}/examples/ DESTINATION ${CMAKE_INSTALL_DOCDIR}/examples)
 endif()
@@ -79,28 +95,12 @@ if(QX_BUILD_TESTS AND NOT WIN32)
                    -DQX_SCRATCH=${PROJECT_BINARY_DIR}/install-test
                    -DQX_C_COMPILER=${CMAKE_C_COMPILER}
                    "-DQX_SANITIZE=${QX_SANITIZE}"
-                   -DQX_LIBDIR=${CMAKE_INSTALL_LIBDIR}
+                   -DQX_LIBDIR=${CMAKE_INSTALL_LIBDIR} -DQX_VERSION=${PROJECT_VERSION}
                    -P ${PROJECT_SOURCE_DIR}/tests/install/install_test.cmake)
   set_tests_properties(install.consumer PROPERTIES LABELS install TIMEOUT 240)
 endif()
 
-# Packages: a Debian package of the library, the header, the tools and the documents. On Windows
-# cpack gives one build's ZIP; the ZIP shipped to hospitals carries the 32- and the 64-bit DLLs
-# side by side and is made from both builds by cmake/QxWindowsZip.cmake (scripts/test-windows).
-set(CPACK_PACKAGE_NAME qx-interface)
-set(CPACK_PACKAGE_VENDOR "QX_Interface_center")
-set(CPACK_PACKAGE_CONTACT "QX_Interface_center maintainers <qx-interface@localhost>")
-set(CPACK_PACKAGE_DESCRIPTION_SUMMARY ${QX_PACKAGE_SUMMARY})
-set(CPACK_PACKAGE_VERSION ${PROJECT_VERSION})
-set(CPACK_PACKAGE_DIRECTORY ${PROJECT_BINARY_DIR}/packages)
-set(CPACK_STRIP_FILES ON)
-if(WIN32)
-  set(CPACK_GENERATOR ZIP)
-else()
-  set(CPACK_GENERATOR DEB)
-  set(CPACK_DEBIAN_FILE_NAME DEB-DEFAULT)
-  set(CPACK_DEBIAN_PACKAGE_SECTION libs)
-  set(CPACK_DEBIAN_PACKAGE_SHLIBDEPS ON)
-  set(CPACK_DEBIAN_PACKAGE_GENERATE_SHLIBS ON)
-endif()
-include(CPack)
+# Packages: scripts/package makes the three Debian packages (library, -dev, tools) from an
+# installed tree with dpkg-deb (debian/ holds their control files); the ZIP shipped to hospitals
+# carries the 32- and the 64-bit DLLs side by side and is made from both Windows builds by
+# cmake/QxWindowsZip.cmake (scripts/test-windows). The package version is PROJECT_VERSION.

@@ -1,13 +1,18 @@
 # The Windows ZIP a hospital's installer unpacks, made from both Windows builds:
 #
 #   qx-interface-<version>-windows/
-#     x86/QX_Interface_center.dll, x86/qxic.dll   for 32-bit host processes (preset mingw)
-#     x64/QX_Interface_center.dll, x64/qxic.dll   for 64-bit host processes (preset mingw64)
-#     x86/qxcall.exe, x64/qxcall.exe              the command-line host, beside each DLL
-#     include/qx_interface.h                      the header, once
-#     qx_interface.ini                            a sample configuration, once
-#     guide.md, guide.zh.md, windows.md           the guides, once
-#     troubleshooting.md, troubleshooting.zh.md   symptoms and what to check, once
+#     README.txt                                   English and Chinese, CR LF: which folder,
+#                                                  where the vendor's qxic.dll must be, sim/
+#     x86/QX_Interface_center.dll, qxcall.exe      for 32-bit host processes (preset mingw)
+#     x86/QX_Interface_center.def,
+#         libQX_Interface_center.dll.a             the exports and the import library
+#     x64/...                                      the same for 64-bit host processes (mingw64)
+#     sim/x86/qxic-sim.dll, sim/x64/qxic-sim.dll   the simulated card reader, for trials only:
+#                                                  never beside the DLLs, never named qxic.dll
+#     include/qx_interface.h                       the header, once
+#     docs/*.md                                    the guides and every note they refer to
+#     qx_interface.ini                             a sample configuration
+#     CHANGELOG.md, LICENSE.txt                    the changelog and the licence notice
 #
 # A host loads the folder matching its own process's bitness, not the operating system's.
 # qxcall.exe loads the DLL beside it, so each folder's copy tries that folder's DLL.
@@ -23,12 +28,13 @@ foreach(var X86_BUILD X64_BUILD OUTPUT_DIR)
   get_filename_component(${var} "${${var}}" ABSOLUTE)
 endforeach()
 
-file(STRINGS ${X86_BUILD}/CPackConfig.cmake _version_row
-     REGEX "^set\\(CPACK_PACKAGE_VERSION \"[^\"]+\"\\)")
-string(REGEX REPLACE "^set\\(CPACK_PACKAGE_VERSION \"([^\"]+)\"\\)$" "\\1" version
-       "${_version_row}")
+get_filename_component(source ${CMAKE_CURRENT_LIST_DIR}/.. ABSOLUTE)
+# The version is the public header's.
+file(STRINGS ${CMAKE_CURRENT_LIST_DIR}/../include/qx_interface.h _version_row
+     REGEX "^#define QX_INTERFACE_VERSION_STRING \"[0-9.]+\"$")
+string(REGEX REPLACE "^.*\"([0-9.]+)\"$" "\\1" version "${_version_row}")
 if(NOT version)
-  message(FATAL_ERROR "no package version in ${X86_BUILD}/CPackConfig.cmake")
+  message(FATAL_ERROR "no QX_INTERFACE_VERSION_STRING in include/qx_interface.h")
 endif()
 
 set(stage ${OUTPUT_DIR}/stage)
@@ -48,22 +54,35 @@ foreach(arch x86 x64)
   if(NOT rc EQUAL 0)
     message(FATAL_ERROR "installing ${build} failed")
   endif()
-  file(COPY ${stage}/install-${arch}/bin/QX_Interface_center.dll
-            ${stage}/install-${arch}/bin/qxic.dll
-            ${stage}/install-${arch}/bin/qxcall.exe
+  set(from ${stage}/install-${arch})
+  file(COPY ${from}/bin/QX_Interface_center.dll ${from}/bin/qxcall.exe
+            ${from}/lib/libQX_Interface_center.dll.a
        DESTINATION ${stage}/${top}/${arch})
+  if(arch STREQUAL "x86")
+    set(def qx_interface.def)
+  else()
+    set(def qx_interface_x64.def)
+  endif()
+  configure_file(${source}/src/interface/${def} ${stage}/${top}/${arch}/QX_Interface_center.def
+                 COPYONLY)
+  file(COPY ${from}/sim/qxic-sim.dll DESTINATION ${stage}/${top}/sim/${arch})
 endforeach()
 
 set(from ${stage}/install-x86)
 file(COPY ${from}/include/qx_interface.h DESTINATION ${stage}/${top}/include)
-file(COPY ${from}/share/doc/qx_interface/qx_interface.ini
-          ${from}/share/doc/qx_interface/guide.md
-          ${from}/share/doc/qx_interface/guide.zh.md
-          ${from}/share/doc/qx_interface/windows.md
-     DESTINATION ${stage}/${top})
-file(COPY ${CMAKE_CURRENT_LIST_DIR}/../docs/troubleshooting.md
-          ${CMAKE_CURRENT_LIST_DIR}/../docs/troubleshooting.zh.md
-     DESTINATION ${stage}/${top})
+file(COPY ${source}/docs/qx_interface.ini ${source}/CHANGELOG.md DESTINATION ${stage}/${top})
+file(GLOB docs ${source}/docs/*.md)
+file(COPY ${docs} DESTINATION ${stage}/${top}/docs)
+# Texts a Windows engineer opens in Notepad: CR LF line ends.
+function(copy_crlf from to)
+  file(READ ${from} text)
+  string(REPLACE "\r\n" "\n" text "${text}")
+  string(REPLACE "\n" "\r\n" text "${text}")
+  string(REPLACE "@VERSION@" "${version}" text "${text}")
+  file(WRITE ${to} "${text}")
+endfunction()
+copy_crlf(${CMAKE_CURRENT_LIST_DIR}/zip/README.txt ${stage}/${top}/README.txt)
+copy_crlf(${source}/LICENSE ${stage}/${top}/LICENSE.txt)
 
 set(zip ${OUTPUT_DIR}/${top}.zip)
 file(REMOVE ${zip})

@@ -29,6 +29,17 @@
 #ifndef QX_INTERFACE_H_
 #define QX_INTERFACE_H_
 
+/*
+ * The version of the library this header belongs to (CHANGELOG.md).  The installed library
+ * carries the same version in its file name on Linux (libqx_interface.so.MAJOR.MINOR.PATCH) and
+ * in its version resource on Windows; the export table does not change between versions of one
+ * MAJOR.  CMake reads the version from these three lines.
+ */
+#define QX_INTERFACE_VERSION_MAJOR 1
+#define QX_INTERFACE_VERSION_MINOR 1
+#define QX_INTERFACE_VERSION_PATCH 0
+#define QX_INTERFACE_VERSION_STRING "1.1.0"
+
 #if defined(_WIN32) && !defined(_WIN64)
 #define QX_CALL __stdcall
 #else

@@ -1,6 +1,6 @@
 // Card runs over replies from the center: the password check, the read step, the write step with
 // its refusals and its single commit, and failures of every entry point. Each scenario runs
-// twice: on the in-memory card reader and on the simulated card reader library libqxic.so,
+// twice: on the in-memory card reader and on the simulated card reader library libqxic-sim.so,
 // loaded with the POSIX loader.
 #include <gtest/gtest.h>
 

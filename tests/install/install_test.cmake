@@ -4,8 +4,8 @@
 # files may point at the place it was installed to.
 #
 #   cmake -DQX_BINARY_DIR=... -DQX_CONSUMER_DIR=... -DQX_SCRATCH=... -DQX_C_COMPILER=...
-#         -DQX_LIBDIR=lib [-DQX_SANITIZE=address;undefined] -P install_test.cmake
-foreach(var QX_BINARY_DIR QX_CONSUMER_DIR QX_SCRATCH QX_C_COMPILER QX_LIBDIR)
+#         -DQX_LIBDIR=lib/<multiarch> -DQX_VERSION=1.1.0 [-DQX_SANITIZE=address;undefined] -P install_test.cmake
+foreach(var QX_BINARY_DIR QX_CONSUMER_DIR QX_SCRATCH QX_C_COMPILER QX_LIBDIR QX_VERSION)
   if(NOT DEFINED ${var})
     message(FATAL_ERROR "install_test: ${var} is not set")
   endif()
@@ -29,7 +29,8 @@ run(${CMAKE_COMMAND} --install ${QX_BINARY_DIR} --prefix ${prefix})
 
 # The layout a hospital's engineer finds.
 set(lib ${prefix}/${QX_LIBDIR})
-foreach(file ${lib}/libqx_interface.so.1.0.0 ${lib}/libqxic.so include/qx_interface.h bin/qxcall
+foreach(file ${lib}/libqx_interface.so.${QX_VERSION} ${lib}/qx-interface/sim/libqxic-sim.so
+             include/qx_interface.h bin/qxcall
              bin/qx-center-sim share/doc/qx_interface/guide.md share/doc/qx_interface/README.md
              ${lib}/cmake/qx_interface/qx_interfaceConfig.cmake
              ${lib}/cmake/qx_interface/qx_interfaceConfigVersion.cmake
@@ -41,7 +42,7 @@ foreach(file ${lib}/libqx_interface.so.1.0.0 ${lib}/libqxic.so include/qx_interf
     message(FATAL_ERROR "install_test: ${file} is missing or not a regular file")
   endif()
 endforeach()
-foreach(link_target libqx_interface.so:libqx_interface.so.1 libqx_interface.so.1:libqx_interface.so.1.0.0)
+foreach(link_target libqx_interface.so:libqx_interface.so.1 libqx_interface.so.1:libqx_interface.so.${QX_VERSION})
   string(REPLACE ":" ";" pair ${link_target})
   list(GET pair 0 link)
   list(GET pair 1 target)
@@ -53,19 +54,24 @@ foreach(link_target libqx_interface.so:libqx_interface.so.1 libqx_interface.so.1
     message(FATAL_ERROR "install_test: ${link} points to '${points_to}', expected '${target}'")
   endif()
 endforeach()
-foreach(file ${lib}/libqxic_no_start.so ${lib}/libqx_interface.a)
+foreach(file ${lib}/qx-interface/sim/libqxic-sim-no-start.so ${lib}/libqx_interface.a)
   if(EXISTS ${file})
     message(FATAL_ERROR "install_test: ${file} is a build-tree file and must not be installed")
   endif()
 endforeach()
+# Nothing installed bears the vendor's card-reader name.
+file(GLOB_RECURSE vendor_named ${prefix}/*libqxic.so ${prefix}/*qxic.dll)
+if(vendor_named)
+  message(FATAL_ERROR "install_test: installed under the vendor's name: ${vendor_named}")
+endif()
 
-# The card reader beside the library is found through RUNPATH $ORIGIN, also once installed.
-run(readelf -d ${lib}/libqx_interface.so.1.0.0)
+# No RUNPATH: a card reader that lies beside the library must not win over the vendor's.
+run(readelf -d ${lib}/libqx_interface.so.${QX_VERSION})
 if(NOT run_output MATCHES "\\(SONAME\\)[^\n]*\\[libqx_interface\\.so\\.1\\]")
   message(FATAL_ERROR "install_test: SONAME is not libqx_interface.so.1:\n${run_output}")
 endif()
-if(NOT run_output MATCHES "\\(RUNPATH\\)[^\n]*\\[\\$ORIGIN\\]")
-  message(FATAL_ERROR "install_test: RUNPATH is not $ORIGIN:\n${run_output}")
+if(run_output MATCHES "\\((RUNPATH|RPATH)\\)")
+  message(FATAL_ERROR "install_test: the installed library has a RUNPATH:\n${run_output}")
 endif()
 
 set(c_flags "")

@@ -29,6 +29,24 @@ if [ -z "$ports" ]; then
   cat "$work/center.err"
   exit 2
 fi
+# The simulated card reader (QX_CARD_SIM) stands in for the vendor's: copied under the vendor's
+# name into a folder of the scratch directory, which goes first in the library search
+# (LD_LIBRARY_PATH for the .so; Wine's PATH, WINEPATH, for the DLL).
+if [ -n "${QX_CARD_SIM:-}" ]; then
+  mkdir "$work/card-reader"
+  case $QX_CARD_SIM in
+    *.dll)
+      cp "$QX_CARD_SIM" "$work/card-reader/qxic.dll"
+      WINEPATH="Z:$(printf '%s' "$work/card-reader" | tr / '\\')${WINEPATH:+;$WINEPATH}"
+      export WINEPATH
+      ;;
+    *)
+      cp "$QX_CARD_SIM" "$work/card-reader/libqxic.so"
+      LD_LIBRARY_PATH="$work/card-reader${LD_LIBRARY_PATH:+:$LD_LIBRARY_PATH}"
+      export LD_LIBRARY_PATH
+      ;;
+  esac
+fi
 mkdir "$work/dialog"
 ln -s "$here/../support/fake-zenity.sh" "$work/dialog/zenity"
 QX_SCENARIO_PORTS=$ports QX_FAKE_DIALOG_DIR=$work/dialog PATH=$work/dialog:$PATH DISPLAY=:qx-test \

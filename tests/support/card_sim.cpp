@@ -2,6 +2,7 @@
 
 #include <stdlib.h>
 
+#include <algorithm>
 #include <cstdio>
 #include <filesystem>
 #include <fstream>
@@ -72,15 +73,16 @@ std::vector<std::string> ReadLines(const std::string& path) {
 }
 
 std::string CardSimLibrary(const std::string& variant) {
-// tests/CMakeLists.txt names the definition after the target: QXIC_FILE.
-#if defined(QXIC_FILE)
-  const std::filesystem::path built(QXIC_FILE);
-  return (built.parent_path() / ("lib" + variant + ".so")).string();
-#elif defined(QX_QXIC_FILE)
-  const std::filesystem::path built(QX_QXIC_FILE);
-  return (built.parent_path() / ("lib" + variant + ".so")).string();
+  // "qxic" is the simulator itself, libqxic-sim.so; "qxic_no_start" its variant
+  // libqxic-sim-no-start.so; any other name a file that was never built.
+  std::string file = "qxic-sim" + variant.substr(std::min<size_t>(4, variant.size()));
+  std::replace(file.begin(), file.end(), '_', '-');
+  file = "lib" + file + ".so";
+// tests/CMakeLists.txt names the definition after the target: QXIC_SIM_FILE.
+#if defined(QXIC_SIM_FILE)
+  return (std::filesystem::path(QXIC_SIM_FILE).parent_path() / file).string();
 #else
-  return "lib" + variant + ".so";
+  return file;
 #endif
 }
 

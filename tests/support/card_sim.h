@@ -43,8 +43,8 @@ void WriteFileBytes(const std::string& path, const std::string& bytes);
 // The lines of a file (without their line breaks); empty when it does not exist.
 std::vector<std::string> ReadLines(const std::string& path);
 
-// The simulated card reader library (libqxic.so), or a variant of it ("qxic_no_start" gives
-// libqxic_no_start.so beside it).
+// The simulated card reader library (libqxic-sim.so), or a variant of it ("qxic_no_start" gives
+// libqxic-sim-no-start.so beside it).
 std::string CardSimLibrary(const std::string& variant = "qxic");
 
 }  // namespace qx::test

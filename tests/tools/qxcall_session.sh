@@ -9,7 +9,9 @@
 #   2. a center that answers with an empty body: --pretty prints the reason; no trace file is
 #      written when none is asked for;
 #   3. --repeat 3 over two requests: the replies once, the time per call, six requests at the
-#      center.
+#      center;
+#   4. --set on a copy of qx_interface.ini unless --write-config, the warning for input that is
+#      not UTF-8, --version.
 # QXCALL_OUTPUT=gbk: the host prints in GBK (qxcall.exe in code page 936); converted here.
 # Every line of qxcall's output loses its CR (qxcall.exe writes CR LF).
 set -uo pipefail
@@ -139,8 +141,26 @@ fi
 [ "$(grep -cE '^  #[12] \(FunctionID [08]\): min [0-9.]+  median [0-9.]+  max [0-9.]+$' "$r/out")" = 2 ] ||
   fail "repeat: the per-request lines"
 
+# 4. --set changes a copy and leaves the site's file as it was; --write-config rewrites it; a
+#    request given as UTF-8 that holds GBK bytes is reported; --version names both versions.
+c=$work/config
+run "$c" /qx/servlet --no-init --set port=1
+grep -q "^port=$port"$'\r'"\$" "$c/qx_interface.ini" || fail "--set rewrote the site's file"
+grep -q '^config_handle -> 1$' "$c/out" && grep -q 'works on a copy' "$c/err" ||
+  fail "--set: the copy was not written, or not said so"
+run "$c" /qx/servlet --no-init --set port=1 --write-config
+grep -q '^port=1' "$c/qx_interface.ini" || fail "--write-config left the site's file as it was"
+printf '<Program><FunctionID>0</FunctionID><user>\xd5\xc5</user></Program>' >"$c/gbk.xml"
+run "$c" /qx/servlet --no-init @gbk.xml
+grep -q 'request #1 is not valid UTF-8 (byte 42 is 0xD5)' "$c/err" ||
+  fail "no warning for GBK bytes given as UTF-8"
+run "$c" /qx/servlet --version
+own=$(sed -n 's/^qxcall \([0-9]*\.[0-9]*\.[0-9]*\)$/\1/p' "$c/out")
+loaded=$(sed -n 's/^library \([0-9]*\.[0-9]*\.[0-9]*\) .*qx_interface.*$/\1/Ip' "$c/out")
+[ -n "$own" ] && [ "$own" = "$loaded" ] || fail "--version: $(tr '\n' ';' <"$c/out")"
+
 if [ "$failures" != 0 ]; then
-  for dir in "$s" "$e" "$r"; do
+  for dir in "$s" "$e" "$r" "$c"; do
     echo "--- $dir"
     cat "$dir/out" "$dir/err" 2>/dev/null | head -n 60
   done

@@ -1,6 +1,7 @@
-// A simulated card-reader library, built as libqxic.so (qxic.dll on Windows): the entry points the
-// interface library calls, over one card kept in a small text file, with faults injected on demand
-// and a journal of every call. For tests and for trying the interface library without a reader.
+// A simulated card-reader library, built as libqxic-sim.so (qxic-sim.dll on Windows), never
+// under the vendor's name: the entry points the interface library calls, over one card kept in a
+// small text file, with faults injected on demand and a journal of every call. For tests and for
+// trying the interface library without a reader.
 //
 // Environment (read at every call):
 //   QXIC_CARD_FILE    the card: lines "name=value" (GBK bytes; "\n" and "\\" escape a line break

@@ -15,6 +15,8 @@
 #include <unistd.h>
 #endif
 
+#include <filesystem>
+
 #include <algorithm>
 #include <cerrno>
 #include <chrono>
@@ -40,11 +42,15 @@ using ResultFn = int(QX_CALL*)(char*);
 
 #ifdef _WIN32
 constexpr char kLibraryName[] = "QX_Interface_center.dll";
+constexpr char kCardReaderName[] = "qxic.dll";
 constexpr char kDefaultInput[] = "gbk";
 #else
-constexpr char kLibraryName[] = "libqx_interface.so";
+// The SONAME: the runtime package has no unversioned link (that belongs to the -dev package).
+constexpr char kLibraryName[] = "libqx_interface.so.1";
+constexpr char kCardReaderName[] = "libqxic.so";
 constexpr char kDefaultInput[] = "utf8";
 #endif
+constexpr char kConfigFile[] = "qx_interface.ini";
 
 constexpr char kUsage[] = R"(usage: qxcall [options] [REQUEST ...]
 
@@ -55,14 +61,26 @@ Loads the insurance interface library, as a hospital's system does, and runs:
   added to later ones. Each reply is printed with the call's result.
 
 REQUEST is an XML text, or @FILE to read it from a file (@- reads standard input).
+A request given as UTF-8 that is not valid UTF-8 (GBK bytes, say) is reported: its
+invalid bytes would reach the library as '?'; give --input gbk for GBK files.
 
 options:
   --library PATH|NAME  the library to load (default: the library beside qxcall,
                        else found by the loader's usual search)
   --dir DIR            change to DIR before loading: the library reads
                        qx_interface.ini from the current directory at load time
-  --set KEY=VALUE      write KEY (server, port, servlet, com) of section [center]
-                       with config_handle before init_handle; may be repeated
+  --set KEY=VALUE      set KEY (server, port, servlet, com) of section [center]
+                       with config_handle before init_handle; may be repeated.
+                       It works on a copy of qx_interface.ini in a scratch folder
+                       (the library then runs there): the site's file is left as
+                       it is
+  --write-config       with --set: rewrite the site's qx_interface.ini itself
+                       (config_handle writes the whole file anew: its comment
+                       lines and blank lines are lost)
+  --card-reader FILE   use FILE (the simulated reader libqxic-sim.so or
+                       qxic-sim.dll) as the card-reader library: it is copied under
+                       the vendor's name into a scratch folder that goes first in
+                       the library search, and removed at the end
   --no-init            do not call init_handle
   --input gbk|utf8     encoding of the requests given (utf8: converted to GBK for
                        the library); default utf8 on Linux, gbk (the ANSI code
@@ -84,6 +102,8 @@ options:
                        max; replies are printed for the first round only
   --quiet              print only the result lines
   --max-print N        print at most N bytes of each reply, then its length
+  --version            print qxcall's version and the version of the library it
+                       loads (read from the library's file)
   -h, --help           this text
 
 exit status: 0 when the last call succeeded (init_handle 1, business_handle 0 or
@@ -144,10 +164,51 @@ class Library {
     // Through void (*)(), the function type that stands for any other.
     return reinterpret_cast<Fn>(reinterpret_cast<void (*)()>(GetProcAddress(module_, name)));
   }
+  // The file the loader took, and the file version of its version resource ("" without one).
+  std::string FileName() const {
+    std::vector<char> name(4096);
+    DWORD n = GetModuleFileNameA(module_, name.data(), static_cast<DWORD>(name.size()));
+    return n > 0 && n < name.size() ? std::string(name.data(), n) : std::string();
+  }
+  std::string Version() const {
+    std::string file = FileName();
+    DWORD ignored = 0;
+    DWORD size = GetFileVersionInfoSizeA(file.c_str(), &ignored);
+    if (size == 0) {
+      return "";
+    }
+    std::vector<char> info(size);
+    VS_FIXEDFILEINFO* fixed = nullptr;
+    UINT fixed_size = 0;
+    if (!GetFileVersionInfoA(file.c_str(), 0, size, info.data()) ||
+        !VerQueryValueA(info.data(), "\\", reinterpret_cast<void**>(&fixed), &fixed_size) ||
+        fixed == nullptr || fixed_size < sizeof *fixed) {
+      return "";
+    }
+    return std::to_string(HIWORD(fixed->dwFileVersionMS)) + "." +
+           std::to_string(LOWORD(fixed->dwFileVersionMS)) + "." +
+           std::to_string(HIWORD(fixed->dwFileVersionLS));
+  }
 
  private:
   HMODULE module_ = nullptr;
 };
+
+// The card reader's folder goes first in the search that LoadLibraryA("qxic.dll") makes after
+// the program's own folder and the system folders: PATH, read at every load.
+bool PutFirstInLibrarySearch(const std::string& dir, char**, std::string* error) {
+  std::vector<char> old(32768);
+  DWORD n = GetEnvironmentVariableA("PATH", old.data(), static_cast<DWORD>(old.size()));
+  std::string path = dir;
+  if (n > 0 && n < old.size()) {
+    path += ";" + std::string(old.data(), n);
+  }
+  if (!SetEnvironmentVariableA("PATH", path.c_str())) {
+    *error = "SetEnvironmentVariableA error " + std::to_string(GetLastError());
+    return false;
+  }
+  return true;
+}
 
 std::string DefaultLibrary(const char*) {
   std::vector<char> self(4096);
@@ -244,10 +305,46 @@ class Library {
   Fn Symbol(const char* name) const {
     return reinterpret_cast<Fn>(dlsym(handle_, name));
   }
+  // The file the loader took (links followed), and the version its name carries:
+  // libqx_interface.so.1.1.0 -> "1.1.0" ("" for a name without one).
+  std::string FileName() const {
+    Dl_info info{};
+    void* symbol = dlsym(handle_, "init_handle");
+    if (symbol == nullptr || dladdr(symbol, &info) == 0 || info.dli_fname == nullptr) {
+      return "";
+    }
+    std::error_code ec;
+    std::filesystem::path real = std::filesystem::canonical(info.dli_fname, ec);
+    return ec ? std::string(info.dli_fname) : real.string();
+  }
+  std::string Version() const {
+    std::string name = std::filesystem::path(FileName()).filename().string();
+    std::string::size_type so = name.find(".so.");
+    return so == std::string::npos ? std::string() : name.substr(so + 4);
+  }
 
  private:
   void* handle_ = nullptr;
 };
+
+// The dynamic loader reads LD_LIBRARY_PATH once, when the program starts: qxcall starts itself
+// again with the card reader's folder first in it. The new process finds QXCALL_CARD_READER_DIR
+// naming that folder and goes on (and removes the folder at the end).
+bool PutFirstInLibrarySearch(const std::string& dir, char** argv, std::string* error) {
+  const char* old = std::getenv("LD_LIBRARY_PATH");
+  std::string path = dir + (old != nullptr && *old != '\0' ? ":" + std::string(old) : "");
+  if (setenv("LD_LIBRARY_PATH", path.c_str(), 1) != 0 ||
+      setenv("QXCALL_CARD_READER_DIR", dir.c_str(), 1) != 0) {
+    *error = std::strerror(errno);
+    return false;
+  }
+  std::vector<char> self(4096);
+  ssize_t n = readlink("/proc/self/exe", self.data(), self.size() - 1);
+  std::string program = n > 0 ? std::string(self.data(), static_cast<size_t>(n)) : argv[0];
+  execv(program.c_str(), argv);
+  *error = program + ": " + std::strerror(errno);
+  return false;
+}
 
 std::string DefaultLibrary(const char* argv0) {
   std::vector<char> self(4096);
@@ -264,7 +361,7 @@ std::string DefaultLibrary(const char* argv0) {
     if (access(beside.c_str(), R_OK) == 0) {
       return beside;
     }
-    std::string lib = dir.substr(0, slash + 1) + "../lib/" + kLibraryName;
+    std::string lib = dir.substr(0, slash + 1) + "../" + QXCALL_LIBDIR + "/" + kLibraryName;
     if (access(lib.c_str(), R_OK) == 0) {
       return lib;
     }
@@ -377,6 +474,85 @@ class Trace {
 
 // ---- Helpers --------------------------------------------------------------------------------
 
+// A fresh folder under the system's temporary folder, removed with what it holds at the end (or
+// adopted from the process that started this one, for the card reader's folder).
+class ScratchFolder {
+ public:
+  ScratchFolder() = default;
+  ScratchFolder(const ScratchFolder&) = delete;
+  ScratchFolder& operator=(const ScratchFolder&) = delete;
+  ~ScratchFolder() {
+    if (!path_.empty()) {
+      std::error_code ec;
+      std::filesystem::remove_all(path_, ec);
+    }
+  }
+  bool Create(const char* what, std::string* error) {
+    std::error_code ec;
+    std::filesystem::path base = std::filesystem::temp_directory_path(ec);
+    if (ec) {
+      *error = ec.message();
+      return false;
+    }
+    auto seed = std::chrono::steady_clock::now().time_since_epoch().count();
+    for (int attempt = 0; attempt < 100; ++attempt) {
+      std::filesystem::path dir =
+          base / ("qxcall-" + std::string(what) + "-" + std::to_string(seed + attempt));
+      if (std::filesystem::create_directory(dir, ec)) {
+        path_ = dir.string();
+        return true;
+      }
+    }
+    *error = "cannot create a folder in " + base.string() + (ec ? ": " + ec.message() : "");
+    return false;
+  }
+  void Adopt(const std::string& path) { path_ = path; }
+  const std::string& path() const { return path_; }
+
+ private:
+  std::string path_;
+};
+
+// Where the first byte sequence that is not UTF-8 starts, or npos when the text is valid UTF-8
+// (no overlong forms, no surrogates, nothing above U+10FFFF).
+std::string::size_type InvalidUtf8At(const std::string& text) {
+  size_t i = 0;
+  while (i < text.size()) {
+    unsigned char c = static_cast<unsigned char>(text[i]);
+    size_t len = c < 0x80           ? 1
+                 : (c >> 5) == 0x6  ? 2
+                 : (c >> 4) == 0xE  ? 3
+                 : (c >> 3) == 0x1E ? 4
+                                    : 0;
+    if (len == 0 || c == 0xC0 || c == 0xC1 || c > 0xF4 || i + len > text.size()) {
+      return i;
+    }
+    for (size_t k = 1; k < len; ++k) {
+      if ((static_cast<unsigned char>(text[i + k]) & 0xC0) != 0x80) {
+        return i;
+      }
+    }
+    unsigned char next = len > 1 ? static_cast<unsigned char>(text[i + 1]) : 0;
+    if ((c == 0xE0 && next < 0xA0) || (c == 0xED && next >= 0xA0) || (c == 0xF0 && next < 0x90) ||
+        (c == 0xF4 && next >= 0x90)) {
+      return i;
+    }
+    i += len;
+  }
+  return std::string::npos;
+}
+
+// A warning on standard error for input given as UTF-8 that is not.
+void WarnUnlessUtf8(const std::string& what, const std::string& text) {
+  std::string::size_type at = InvalidUtf8At(text);
+  if (at != std::string::npos) {
+    std::fprintf(stderr,
+                 "qxcall: warning: %s is not valid UTF-8 (byte %zu is 0x%02X): its invalid bytes "
+                 "reach the library as '?'; for GBK text give --input gbk\n",
+                 what.c_str(), at + 1, static_cast<unsigned>(static_cast<unsigned char>(text[at])));
+  }
+}
+
 bool ReadRequest(const std::string& arg, std::string* text) {
   if (arg.empty() || arg[0] != '@') {
     *text = arg;
@@ -457,6 +633,9 @@ bool ParseCount(const char* text, long low, long high, long* value) {
 struct Options {
   std::string library;
   std::string dir;
+  std::string card_reader;
+  bool write_config = false;
+  bool version = false;
   std::vector<std::pair<std::string, std::string>> settings;
   std::vector<std::string> requests;
   std::string trace;
@@ -499,6 +678,12 @@ int ParseOptions(int argc, char** argv, Options* o) {
         return 2;
       }
       o->settings.emplace_back(kv.substr(0, eq), kv.substr(eq + 1));
+    } else if (arg == "--write-config") {
+      o->write_config = true;
+    } else if (arg == "--card-reader") {
+      o->card_reader = value("--card-reader");
+    } else if (arg == "--version") {
+      o->version = true;
     } else if (arg == "--no-init") {
       o->init = false;
     } else if (arg == "--raw") {
@@ -572,6 +757,14 @@ class Host {
     return 0;
   }
 
+  // qxcall's own version and the loaded library's, read from its file.
+  void PrintVersion() const {
+    std::string version = library_.Version();
+    std::printf("qxcall %s\nlibrary %s %s\n", QX_INTERFACE_VERSION_STRING,
+                version.empty() ? "(no version in the file)" : version.c_str(),
+                library_.FileName().c_str());
+  }
+
   // false for an unknown key (a usage error).
   bool Config(bool* ok) {
     const char* values[4] = {nullptr, nullptr, nullptr, nullptr};
@@ -582,6 +775,9 @@ class Host {
       bool known = false;
       for (int k = 0; k < 4; ++k) {
         if (key == keys[k]) {
+          if (!o_.input_gbk) {
+            WarnUnlessUtf8("--set " + key, val);
+          }
           texts.push_back(o_.input_gbk ? val : Utf8ToGbk(val));
           values[k] = texts.back().c_str();
           known = true;
@@ -760,22 +956,77 @@ int main(int argc, char** argv) {
     options.trace = FromStartDirectory(options.trace);
   }
   std::string error;
+  // The card reader under the vendor's name, in a folder first in the library search.
+  ScratchFolder card_folder;
+  if (!options.card_reader.empty()) {
+    const char* prepared = std::getenv("QXCALL_CARD_READER_DIR");
+    std::error_code ec;
+    if (prepared != nullptr && *prepared != '\0' &&
+        std::filesystem::exists(std::filesystem::path(prepared) / kCardReaderName, ec)) {
+      card_folder.Adopt(prepared);
+    } else {
+      std::string from = FromStartDirectory(options.card_reader);
+      if (!card_folder.Create("card-reader", &error)) {
+        std::fprintf(stderr, "qxcall: --card-reader: %s\n", error.c_str());
+        return 2;
+      }
+      std::filesystem::copy_file(from, std::filesystem::path(card_folder.path()) / kCardReaderName,
+                                 ec);
+      if (ec || !PutFirstInLibrarySearch(card_folder.path(), argv, &error)) {
+        std::fprintf(stderr, "qxcall: --card-reader %s: %s\n", from.c_str(),
+                     ec ? ec.message().c_str() : error.c_str());
+        return 2;
+      }
+    }
+  }
   if (!options.dir.empty() && !ChangeDirectory(options.dir, &error)) {
     std::fprintf(stderr, "qxcall: cannot change to %s: %s\n", options.dir.c_str(), error.c_str());
     return 2;
   }
   std::vector<std::string> requests;
-  for (const std::string& arg : options.requests) {
+  for (size_t i = 0; i < options.requests.size(); ++i) {
     std::string request;
-    if (!ReadRequest(arg, &request)) {
+    if (!ReadRequest(options.requests[i], &request)) {
       return 2;
+    }
+    if (!options.input_gbk) {
+      WarnUnlessUtf8("request #" + std::to_string(i + 1), request);
     }
     requests.push_back(options.input_gbk ? request : Utf8ToGbk(request));
   }
 
+  // --set without --write-config: the library runs in a scratch folder holding a copy of the
+  // site's qx_interface.ini, so that config_handle rewrites the copy alone.
+  ScratchFolder config_folder;
+  if (!options.settings.empty() && !options.write_config && !options.version) {
+    std::error_code ec;
+    bool copied = config_folder.Create("config", &error);
+    if (copied && std::filesystem::exists(kConfigFile, ec)) {
+      copied = std::filesystem::copy_file(
+          kConfigFile, std::filesystem::path(config_folder.path()) / kConfigFile, ec);
+      error = ec.message();
+    }
+    if (!copied || !ChangeDirectory(config_folder.path(), &error)) {
+      std::fprintf(stderr, "qxcall: --set: cannot prepare a copy of %s: %s\n", kConfigFile,
+                   error.c_str());
+      return 2;
+    }
+    std::fprintf(stderr,
+                 "qxcall: --set works on a copy of %s in %s (removed at the end); the site's file "
+                 "is left as it is (--write-config rewrites it)\n",
+                 kConfigFile, config_folder.path().c_str());
+  }
+
   Host host(options);
   if (int status = host.Load(library); status != 0) {
+    if (options.version) {
+      std::printf("qxcall %s\n", QX_INTERFACE_VERSION_STRING);
+    }
     return status;
+  }
+  if (options.version) {
+    host.PrintVersion();
+    return 0;
   }
   bool ok = true;
   if (!options.settings.empty() && !host.Config(&ok)) {
