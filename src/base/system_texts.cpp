@@ -114,6 +114,9 @@ const char* const kRedirectUnparsable = "Error: the redirected URL could not be 
 const char* const kRedirectNotHttp =
     "Error: the redirected URL does not reference a HTTP resource.";
 const char* const kRedirectBadStatus = "Error: Got status code.";
+std::string ProxyUnreachable(std::string_view proxy) {
+  return Around("无法连接代理服务器 ", proxy, ": ");
+}
 
 std::string_view CardFailurePrefix(int32_t code) {
   switch (code) {

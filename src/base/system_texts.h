@@ -40,6 +40,8 @@ extern const char* const kRedirectWithoutLocation;
 extern const char* const kRedirectUnparsable;
 extern const char* const kRedirectNotHttp;
 extern const char* const kRedirectBadStatus;
+// What comes before the system's text when the configured proxy could not be reached.
+std::string ProxyUnreachable(std::string_view proxy);  // "无法连接代理服务器 <proxy>: "
 
 // The card binding: what comes before the card library's error text when an entry point fails
 // (the step's code -300 ICStart, -301 ICGet, -302 ICPut, -303 ICExecute, -304 ICReset), and the

@@ -22,11 +22,31 @@
 //  - InternetReadFile reports the end of a body whose connection closed or was reset before its
 //    Content-Length as an ordinary end (TRUE, 0 bytes), so a cut body would pass for a whole one.
 //    Read counts the bytes and takes an early end for ERROR_INTERNET_CONNECTION_ABORTED.
+//  - At most once: WinInet sends a request again on a new connection when the kept-alive
+//    connection it reused breaks after the request went out (closed before any byte of an
+//    answer, or the send failed). Every POST therefore goes out on a connection of its own: the
+//    request holds none (what is left of an earlier answer on the same handle is read first) and
+//    the idle kept-alive connections are dropped (INTERNET_OPTION_SETTINGS_CHANGED, which makes
+//    Wine's WinInet close every pooled connection) just before HttpSendRequestA, and again when
+//    the request is closed. A connection that then breaks fails the exchange. Nothing changes
+//    on the wire but the TCP connection.
+//  - An answer without a status line: HttpSendRequestA succeeds with status 0 when the center
+//    closed without a byte, and Wine takes any other bytes for an HTTP/0.9 answer (200, no
+//    "Status" header of its own). Both are network failures, as on POSIX.
+//  - A chunked body cut short (Wine): Wine's InternetReadFile ends it like a whole one. Only the
+//    connection tells them apart: after the last chunk WinInet gives the connection up (to its
+//    pool, or closes it, which the status callback reports); after a cut it keeps it in the
+//    request. Read asks that at the end of a chunked body (INTERNET_OPTION_SECURITY_CERTIFICATE_
+//    STRUCT answers ERROR_INTERNET_INVALID_OPERATION when the request holds no connection).
+//  - A proxy that cannot be reached: the request went through a proxy (INTERNET_OPTION_REQUEST_
+//    FLAGS, INTERNET_REQFLAG_VIA_PROXY) and the connection could not be made, so the words name
+//    the proxy (INTERNET_OPTION_PROXY of the session) before the system's text.
 #include <windows.h>
 #include <wininet.h>
 
 #include <algorithm>
 #include <chrono>
+#include <cstring>
 #include <cstdint>
 #include <memory>
 #include <mutex>
@@ -37,6 +57,7 @@
 #include <vector>
 
 #include "base/status.h"
+#include "base/system_texts.h"
 #include "platform/http_client.h"
 #include "platform/prompts.h"
 #include "platform/win32/default_parts.h"
@@ -60,6 +81,39 @@ Status LastError() {
     return Status::Network(std::move(text));
   }
   return Status::Local(std::move(text));
+}
+
+// Connections WinInet gave up (closed) on this thread since the flag was last cleared, as its
+// status callback reports them: a sync session calls back on the calling thread.
+thread_local bool t_connection_closed = false;
+
+void CALLBACK StatusCallback(HINTERNET /*handle*/, DWORD_PTR /*context*/, DWORD status,
+                             LPVOID /*info*/, DWORD /*length*/) {
+  if (status == INTERNET_STATUS_CLOSING_CONNECTION || status == INTERNET_STATUS_CONNECTION_CLOSED) {
+    t_connection_closed = true;
+  }
+}
+
+// Closes WinInet's idle kept-alive connections, so that the next request opens its own.
+void DropIdleConnections() {
+  InternetSetOptionA(nullptr, INTERNET_OPTION_SETTINGS_CHANGED, nullptr, 0);
+}
+
+// "host:port" of the session's proxy for http, or empty when it has none.
+std::string SessionProxy(HINTERNET session) {
+  DWORD size = 0;
+  InternetQueryOptionA(session, INTERNET_OPTION_PROXY, nullptr, &size);
+  if (size < sizeof(INTERNET_PROXY_INFO) || size > 65536) return {};
+  std::vector<unsigned char> buffer(size + 1, 0);
+  if (!InternetQueryOptionA(session, INTERNET_OPTION_PROXY, buffer.data(), &size)) return {};
+  INTERNET_PROXY_INFO info;
+  std::copy_n(buffer.data(), sizeof info, reinterpret_cast<unsigned char*>(&info));
+  if (info.dwAccessType != INTERNET_OPEN_TYPE_PROXY || info.lpszProxy == nullptr) return {};
+  const char* text = reinterpret_cast<const char*>(info.lpszProxy);
+  const char* end = static_cast<const char*>(
+      std::memchr(text, '\0', static_cast<std::size_t>(buffer.data() + buffer.size() -
+                                                         reinterpret_cast<const unsigned char*>(text))));
+  return end == nullptr ? std::string() : std::string(text, end);
 }
 
 class InternetHandle {
@@ -97,9 +151,38 @@ void ApplyTimeouts(HINTERNET handle, const Timeouts& timeouts) {
 
 class WinInetRequest final : public HttpRequest {
  public:
-  explicit WinInetRequest(HINTERNET handle) : handle_(handle) {}
+  WinInetRequest(HINTERNET handle, HINTERNET connection, HINTERNET session, std::string path,
+                 const Timeouts& timeouts)
+      : handle_(handle),
+        connection_(connection),
+        session_(session),
+        path_(std::move(path)),
+        timeouts_(timeouts) {
+    InternetSetStatusCallbackA(handle, StatusCallback);
+  }
+  ~WinInetRequest() override {
+    handle_.Reset();
+    DropIdleConnections();
+  }
+  WinInetRequest(const WinInetRequest&) = delete;
+  WinInetRequest& operator=(const WinInetRequest&) = delete;
 
   Status Post(std::span<const HttpHeader> headers, std::string_view body) override {
+    if (sent_ && win32::UnderWine()) {
+      // Wine sends a request again on the connection its handle still holds from the answer
+      // before, and resends it when that connection breaks: the retry gets a handle of its own
+      // (the credentials given are the connection handle's there, so they stay).
+      handle_.Reset();
+      HINTERNET handle = HttpOpenRequestA(connection_, "POST", path_.c_str(), nullptr, nullptr,
+                                          nullptr, kRequestFlags, kContext);
+      if (handle == nullptr) {
+        return LastError();
+      }
+      handle_.Reset(handle);
+      ApplyTimeouts(handle, timeouts_);
+      InternetSetStatusCallbackA(handle, StatusCallback);
+    }
+    sent_ = true;
     received_ = 0;
     status_ = 0;
     std::string header_block;
@@ -107,17 +190,25 @@ class WinInetRequest final : public HttpRequest {
       header_block.append(header.name).append(": ").append(header.value).append("\r\n");
     }
     std::vector<char> body_copy(body.begin(), body.end());
+    DropIdleConnections();
     if (!HttpSendRequestA(handle_.get(), header_block.empty() ? nullptr : header_block.c_str(),
                           static_cast<DWORD>(header_block.size()),
                           body_copy.empty() ? nullptr : body_copy.data(),
                           static_cast<DWORD>(body_copy.size()))) {
-      return LastError();
+      return SendError();
     }
+    t_connection_closed = false;
     DWORD code = 0;
     DWORD size = sizeof code;
     if (!HttpQueryInfoA(handle_.get(), HTTP_QUERY_STATUS_CODE | HTTP_QUERY_FLAG_NUMBER, &code,
                         &size, nullptr)) {
       return LastError();
+    }
+    if (code == 0) {
+      return Status::Network(win32::SystemErrorText(ERROR_INTERNET_CONNECTION_ABORTED));
+    }
+    if (win32::UnderWine() && !HasStatusLine()) {
+      return Status::Network(win32::SystemErrorText(ERROR_HTTP_INVALID_SERVER_RESPONSE));
     }
     status_ = code;
     return Status::Ok();
@@ -172,13 +263,62 @@ class WinInetRequest final : public HttpRequest {
     }
     *read = got;
     received_ += got;
-    if (got == 0 && want > 0 && received_ < AnnouncedLength()) {
+    if (got == 0 && want > 0 &&
+        (received_ < AnnouncedLength() || (win32::UnderWine() && ChunkedBodyCut()))) {
       return Status::Network(win32::SystemErrorText(ERROR_INTERNET_CONNECTION_ABORTED));
     }
     return Status::Ok();
   }
 
  private:
+  // HttpSendRequestA failed: the system's words, after the proxy's name when the connection to
+  // the proxy could not be made.
+  Status SendError() {
+    const DWORD code = GetLastError();
+    Status failed = LastError();
+    if (code != ERROR_INTERNET_CANNOT_CONNECT && code != ERROR_INTERNET_NAME_NOT_RESOLVED &&
+        code != ERROR_INTERNET_TIMEOUT) {
+      return failed;
+    }
+    DWORD flags = 0;
+    DWORD size = sizeof flags;
+    if (!InternetQueryOptionA(handle_.get(), INTERNET_OPTION_REQUEST_FLAGS, &flags, &size) ||
+        (flags & INTERNET_REQFLAG_VIA_PROXY) == 0) {
+      return failed;
+    }
+    const std::string proxy = SessionProxy(session_);
+    if (proxy.empty()) return failed;
+    return Status::Network(texts::ProxyUnreachable(proxy) + failed.words());
+  }
+
+  // Whether the response began with a status line: Wine keeps it as a "Status" header, and gives
+  // none to bytes it took for an HTTP/0.9 answer.
+  bool HasStatusLine() {
+    char name[32] = "Status";
+    DWORD length = sizeof name - 1;
+    return HttpQueryInfoA(handle_.get(), HTTP_QUERY_CUSTOM, name, &length, nullptr) != FALSE;
+  }
+
+  // At the end of a chunked body: whether WinInet still holds the connection in the request,
+  // which it does only when the body ended without its last chunk (after the last chunk it gave
+  // the connection to its pool, or closed it and said so through the status callback).
+  bool ChunkedBodyCut() {
+    char text[32] = {};
+    DWORD length = sizeof text - 1;
+    if (!HttpQueryInfoA(handle_.get(), HTTP_QUERY_TRANSFER_ENCODING, text, &length, nullptr) ||
+        std::string_view(text, std::min<DWORD>(length, sizeof text - 1)) != "chunked" ||
+        t_connection_closed) {
+      return false;
+    }
+    unsigned char probe[8] = {};
+    DWORD size = 0;
+    if (InternetQueryOptionA(handle_.get(), INTERNET_OPTION_SECURITY_CERTIFICATE_STRUCT, probe,
+                             &size)) {
+      return false;
+    }
+    return GetLastError() != ERROR_INTERNET_INVALID_OPERATION;
+  }
+
   // HTTP_QUERY_RAW_HEADERS_CRLF: the status line and every header, each ended by CR LF.
   Status RawHeaders(std::string* headers) {
     DWORD size = 0;
@@ -221,13 +361,18 @@ class WinInetRequest final : public HttpRequest {
 
   uint64_t received_ = 0;
   uint32_t status_ = 0;
+  bool sent_ = false;
   InternetHandle handle_;
+  HINTERNET connection_;  // the connection's and the HttpClient's, which outlive the request
+  HINTERNET session_;
+  std::string path_;
+  Timeouts timeouts_;
 };
 
 class WinInetConnection final : public HttpConnection {
  public:
-  WinInetConnection(HINTERNET handle, const Timeouts& timeouts)
-      : handle_(handle), timeouts_(timeouts) {}
+  WinInetConnection(HINTERNET handle, HINTERNET session, const Timeouts& timeouts)
+      : handle_(handle), session_(session), timeouts_(timeouts) {}
 
   Status OpenRequest(std::string_view path, std::unique_ptr<HttpRequest>* request) override {
     request->reset();
@@ -240,12 +385,13 @@ class WinInetConnection final : public HttpConnection {
       return LastError();
     }
     ApplyTimeouts(handle, timeouts_);
-    *request = std::make_unique<WinInetRequest>(handle);
+    *request = std::make_unique<WinInetRequest>(handle, handle_.get(), session_, object, timeouts_);
     return Status::Ok();
   }
 
  private:
   InternetHandle handle_;
+  HINTERNET session_;
   Timeouts timeouts_;
 };
 
@@ -274,7 +420,7 @@ class WinInetClient final : public HttpClient {
       return LastError();
     }
     ApplyTimeouts(handle, timeouts_);
-    *connection = std::make_unique<WinInetConnection>(handle, timeouts_);
+    *connection = std::make_unique<WinInetConnection>(handle, session_.get(), timeouts_);
     return Status::Ok();
   }
 
