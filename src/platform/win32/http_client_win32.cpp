@@ -46,8 +46,8 @@
 
 #include <algorithm>
 #include <chrono>
-#include <cstring>
 #include <cstdint>
+#include <cstring>
 #include <memory>
 #include <mutex>
 #include <optional>
@@ -111,8 +111,9 @@ std::string SessionProxy(HINTERNET session) {
   if (info.dwAccessType != INTERNET_OPEN_TYPE_PROXY || info.lpszProxy == nullptr) return {};
   const char* text = reinterpret_cast<const char*>(info.lpszProxy);
   const char* end = static_cast<const char*>(
-      std::memchr(text, '\0', static_cast<std::size_t>(buffer.data() + buffer.size() -
-                                                         reinterpret_cast<const unsigned char*>(text))));
+      std::memchr(text, '\0',
+                  static_cast<std::size_t>(buffer.data() + buffer.size() -
+                                           reinterpret_cast<const unsigned char*>(text))));
   return end == nullptr ? std::string() : std::string(text, end);
 }
 
@@ -189,6 +190,8 @@ class WinInetRequest final : public HttpRequest {
     for (const HttpHeader& header : headers) {
       header_block.append(header.name).append(": ").append(header.value).append("\r\n");
     }
+    header_block.append(retry_credentials_);
+    retry_credentials_.clear();
     std::vector<char> body_copy(body.begin(), body.end());
     DropIdleConnections();
     if (!HttpSendRequestA(handle_.get(), header_block.empty() ? nullptr : header_block.c_str(),
@@ -246,12 +249,18 @@ class WinInetRequest final : public HttpRequest {
   }
 
   CredentialAnswer AskCredentials(Prompts& /*prompts*/) override {
-    // The system's own credential dialog, which stores what the user typed in the request.
+    // The system's own credential dialog, which stores what the user typed in the request: for
+    // the center after a 401, for the proxy after a 407 (the dialog asks for the proxy's then).
     DWORD answer = InternetErrorDlg(
         GetDesktopWindow(), handle_.get(), ERROR_INTERNET_INCORRECT_PASSWORD,
         FLAGS_ERROR_UI_FLAGS_GENERATE_DATA | FLAGS_ERROR_UI_FLAGS_CHANGE_OPTIONS, nullptr);
-    return answer == ERROR_INTERNET_FORCE_RETRY ? CredentialAnswer::kRetry
-                                                : CredentialAnswer::kCancel;
+    if (answer != ERROR_INTERNET_FORCE_RETRY) {
+      return CredentialAnswer::kCancel;
+    }
+    if (win32::UnderWine() && status_ == 407) {
+      retry_credentials_ = ProxyBasicAnswer();
+    }
+    return CredentialAnswer::kRetry;
   }
 
   Status Read(char* buffer, std::size_t size, std::size_t* read) override {
@@ -289,6 +298,62 @@ class WinInetRequest final : public HttpRequest {
     const std::string proxy = SessionProxy(session_);
     if (proxy.empty()) return failed;
     return Status::Network(texts::ProxyUnreachable(proxy) + failed.words());
+  }
+
+  // Under Wine, the retry after the proxy's credential dialog would go out without what the
+  // clerk typed (Wine's WinInet answers the 407 to that retry itself, with a further POST on the
+  // same connection). For a Basic challenge the retry carries "Proxy-Authorization: Basic ...",
+  // the user name and password as UTF-8 as Wine encodes them; Wine keeps them in the session
+  // (INTERNET_OPTION_PROXY_USERNAME / PASSWORD) and answers later 407s itself. Empty for any
+  // other scheme. A 401 is left to Wine: only its own answer puts the credentials in the cache
+  // from which it sends them unasked to the center later.
+  std::string ProxyBasicAnswer() {
+    char challenge[64] = {};
+    DWORD length = sizeof challenge - 1;
+    if (!HttpQueryInfoA(handle_.get(), HTTP_QUERY_PROXY_AUTHENTICATE, challenge, &length,
+                        nullptr) &&
+        GetLastError() != ERROR_INSUFFICIENT_BUFFER) {
+      return {};
+    }
+    if (_strnicmp(challenge, "Basic", 5) != 0 || (challenge[5] != ' ' && challenge[5] != '\0')) {
+      return {};
+    }
+    std::string pair = Utf8Option(INTERNET_OPTION_PROXY_USERNAME);
+    pair.append(":").append(Utf8Option(INTERNET_OPTION_PROXY_PASSWORD));
+    return "Proxy-Authorization: Basic " + Base64(pair) + "\r\n";
+  }
+
+  std::string Utf8Option(DWORD option) {
+    DWORD size = 0;
+    InternetQueryOptionW(handle_.get(), option, nullptr, &size);
+    std::vector<wchar_t> text(size / sizeof(wchar_t) + 2, L'\0');
+    size = static_cast<DWORD>((text.size() - 1) * sizeof(wchar_t));
+    if (!InternetQueryOptionW(handle_.get(), option, text.data(), &size)) return {};
+    const int wide = static_cast<int>(wcsnlen(text.data(), text.size()));
+    const int bytes =
+        WideCharToMultiByte(CP_UTF8, 0, text.data(), wide, nullptr, 0, nullptr, nullptr);
+    std::string out(static_cast<std::size_t>(std::max(bytes, 0)), '\0');
+    if (bytes > 0) {
+      WideCharToMultiByte(CP_UTF8, 0, text.data(), wide, out.data(), bytes, nullptr, nullptr);
+    }
+    return out;
+  }
+
+  static std::string Base64(std::string_view bytes) {
+    static constexpr char kDigits[] =
+        "ABCDEFGHIJKLMNOPQRSTUVWXYZabcdefghijklmnopqrstuvwxyz0123456789+/";
+    std::string out;
+    for (std::size_t i = 0; i < bytes.size(); i += 3) {
+      const std::size_t n = std::min<std::size_t>(3, bytes.size() - i);
+      uint32_t v = 0;
+      for (std::size_t k = 0; k < 3; ++k) {
+        v = (v << 8) | (k < n ? static_cast<unsigned char>(bytes[i + k]) : 0u);
+      }
+      for (std::size_t k = 0; k < 4; ++k) {
+        out.push_back(k <= n ? kDigits[(v >> (18 - 6 * k)) & 63] : '=');
+      }
+    }
+    return out;
   }
 
   // Whether the response began with a status line: Wine keeps it as a "Status" header, and gives
@@ -362,6 +427,7 @@ class WinInetRequest final : public HttpRequest {
   uint64_t received_ = 0;
   uint32_t status_ = 0;
   bool sent_ = false;
+  std::string retry_credentials_;  // a header line for the next Post, or empty
   InternetHandle handle_;
   HINTERNET connection_;  // the connection's and the HttpClient's, which outlive the request
   HINTERNET session_;

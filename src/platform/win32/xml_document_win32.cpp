@@ -162,7 +162,6 @@ bool IsXmlName(std::wstring_view name) {
   return true;
 }
 
-
 // Takes out the layout libxml2's formatter adds: CR LF and tabs between '>' and '<', outside
 // CDATA sections and comments.
 std::wstring WithoutFormatterLayout(std::wstring_view xml) {
