@@ -13,8 +13,9 @@
 //  - Before each request WinInet is told it is online (INTERNET_OPTION_CONNECTED_STATE), so that
 //    a machine set to work offline does not fail the exchange.
 //  - HttpSendRequestA succeeds on a 401 or a 3xx: the status is for the caller to read. After a
-//    401, InternetErrorDlg (ERROR_INTERNET_INCORRECT_PASSWORD, flags GENERATE_DATA |
-//    CHANGE_OPTIONS) shows the system's credential dialog and keeps the answer in the request.
+//    401 or a proxy's 407, InternetErrorDlg (ERROR_INTERNET_INCORRECT_PASSWORD, flags
+//    GENERATE_DATA | CHANGE_OPTIONS) shows the system's credential dialog (the proxy's after a
+//    407) and keeps the answer in the request.
 //  - A header is looked up in HTTP_QUERY_RAW_HEADERS_CRLF, by its name as spelled: WinInet's own
 //    lookup (HTTP_QUERY_CUSTOM) ignores case, and the exchange's rules do not.
 //  - Failures become qx::Status here: the system's text for GetLastError() (WinInet's own codes,
@@ -25,11 +26,13 @@
 //  - At most once: WinInet sends a request again on a new connection when the kept-alive
 //    connection it reused breaks after the request went out (closed before any byte of an
 //    answer, or the send failed). Every POST therefore goes out on a connection of its own: the
-//    request holds none (what is left of an earlier answer on the same handle is read first) and
-//    the idle kept-alive connections are dropped (INTERNET_OPTION_SETTINGS_CHANGED, which makes
+//    idle kept-alive connections are dropped (INTERNET_OPTION_SETTINGS_CHANGED, which makes
 //    Wine's WinInet close every pooled connection) just before HttpSendRequestA, and again when
-//    the request is closed. A connection that then breaks fails the exchange. Nothing changes
-//    on the wire but the TCP connection.
+//    the request is closed; under Wine the credential retry gets a request handle of its own,
+//    since Wine sends it on the connection the handle kept from the 401 or 407. A connection
+//    that then breaks fails the exchange. Nothing changes on the wire but the TCP connection.
+//    Verified under Wine only: what Windows' WinInet does with its pooled connections on
+//    INTERNET_OPTION_SETTINGS_CHANGED is not documented (docs/windows.md).
 //  - An answer without a status line: HttpSendRequestA succeeds with status 0 when the center
 //    closed without a byte, and Wine takes any other bytes for an HTTP/0.9 answer (200, no
 //    "Status" header of its own). Both are network failures, as on POSIX.
@@ -48,6 +51,7 @@
 #include <chrono>
 #include <cstdint>
 #include <cstring>
+#include <functional>
 #include <memory>
 #include <mutex>
 #include <optional>
@@ -109,11 +113,13 @@ std::string SessionProxy(HINTERNET session) {
   INTERNET_PROXY_INFO info;
   std::copy_n(buffer.data(), sizeof info, reinterpret_cast<unsigned char*>(&info));
   if (info.dwAccessType != INTERNET_OPEN_TYPE_PROXY || info.lpszProxy == nullptr) return {};
+  // The text lies in the buffer, after the structure; anything else is not read.
+  const char* first = reinterpret_cast<const char*>(buffer.data());
+  const char* last = first + buffer.size();
   const char* text = reinterpret_cast<const char*>(info.lpszProxy);
-  const char* end = static_cast<const char*>(
-      std::memchr(text, '\0',
-                  static_cast<std::size_t>(buffer.data() + buffer.size() -
-                                           reinterpret_cast<const unsigned char*>(text))));
+  if (std::less<>()(text, first + sizeof info) || !std::less<>()(text, last)) return {};
+  const char* end =
+      static_cast<const char*>(std::memchr(text, '\0', static_cast<std::size_t>(last - text)));
   return end == nullptr ? std::string() : std::string(text, end);
 }
 
