@@ -18,7 +18,10 @@
 // and both sides meet the same moments of the machine (a floor measured in a process of its own
 // moved by a third between runs on this shared machine):
 //  - floor: the same POST and reply through libcurl with one reused handle, the reply converted
-//    GBK -> UTF-8 by iconv and parsed once by pugixml, then a walk over every row and item;
+//    GBK -> UTF-8 by iconv and parsed once by pugixml, then a walk over every row and item. The
+//    body goes to libcurl as the library hands it over, through a read callback with no seek
+//    (so that libcurl cannot post it twice); QX_BENCH_FLOOR_BODY=postfields gives it as
+//    CURLOPT_POSTFIELDS instead, the cost of that choice being the difference;
 //  - business_handle of the built shared library, loaded with dlopen from a scratch directory
 //    holding qx_interface.ini, after login ("0") and user information ("8"), for function 21
 //    (full request assembly) and for "8" (the user information captured from the reply).
@@ -162,6 +165,24 @@ size_t AppendBody(char* data, size_t size, size_t count, void* out) {
   return size * count;
 }
 
+struct Outgoing {
+  const std::string* body = nullptr;
+  std::size_t sent = 0;
+};
+
+size_t TakeBody(char* buffer, size_t size, size_t count, void* in) {
+  auto* out = static_cast<Outgoing*>(in);
+  const std::size_t n = std::min(size * count, out->body->size() - out->sent);
+  std::memcpy(buffer, out->body->data() + out->sent, n);
+  out->sent += n;
+  return n;
+}
+
+bool FloorBodyAsPostfields() {
+  const char* how = std::getenv("QX_BENCH_FLOOR_BODY");
+  return how != nullptr && std::string(how) == "postfields";
+}
+
 class Poster {
  public:
   explicit Poster(int port) : url_("http://127.0.0.1:" + std::to_string(port) + kServlet) {
@@ -184,7 +205,14 @@ class Poster {
   }
   void Post(const std::string& body, std::string* reply) {
     reply->clear();
-    curl_easy_setopt(easy_, CURLOPT_POSTFIELDS, body.data());
+    if (postfields_) {
+      curl_easy_setopt(easy_, CURLOPT_POSTFIELDS, body.data());
+    } else {
+      outgoing_ = Outgoing{&body, 0};
+      curl_easy_setopt(easy_, CURLOPT_POST, 1L);
+      curl_easy_setopt(easy_, CURLOPT_READFUNCTION, TakeBody);
+      curl_easy_setopt(easy_, CURLOPT_READDATA, &outgoing_);
+    }
     curl_easy_setopt(easy_, CURLOPT_POSTFIELDSIZE_LARGE, static_cast<curl_off_t>(body.size()));
     curl_easy_setopt(easy_, CURLOPT_WRITEDATA, reply);
     CURLcode code = curl_easy_perform(easy_);
@@ -195,6 +223,8 @@ class Poster {
   std::string url_;
   CURL* easy_ = nullptr;
   curl_slist* headers_ = nullptr;
+  bool postfields_ = FloorBodyAsPostfields();
+  Outgoing outgoing_;
 };
 
 // ---- the replies ----------------------------------------------------------------------------

@@ -1,7 +1,7 @@
 // The HTTP client as the transport needs it: post these bytes with these headers to
 // server:port/path, then the status, one header by name, the body in pieces, and one question
-// for credentials after a 401. Neutral between WinInet (win32/) and libcurl (posix/); what the
-// exchange does with a 401 or a redirect is transport/'s (CenterConnection), not this client's.
+// for credentials after a 401 or a 407. Neutral between WinInet (win32/) and libcurl (posix/); what
+// the exchange does with a 401 or a redirect is transport/'s (CenterConnection), not this client's.
 //
 //   HttpClient      the session: opened lazily by the first Connect, closed with the object;
 //                   owns the time-outs.
@@ -11,7 +11,11 @@
 //                   credentials and post again.
 //
 // Every request is fetched from the center itself, never from a cache, and no redirect is ever
-// followed by the client: a 3xx is handed back like any other status.
+// followed by the client: a 3xx is handed back like any other status. A request reaches the
+// server at most once per Post: when a connection breaks after the request may have gone out
+// (a kept-alive connection closed or reset before the answer), Post fails with kNetwork and
+// nothing is sent again. The server's cookies are kept in memory for the life of the client
+// and sent back as a browser would; nothing is written to disk.
 //
 // Nothing here throws for a network or protocol failure: every operation that can fail returns a
 // qx::Status, converted once where the failure is met: kNetwork for the network or the HTTP
@@ -44,8 +48,10 @@ struct HttpHeader {
   std::string_view value;
 };
 
-// What the credential question led to.
-enum class CredentialAnswer { kRetry, kCancel };
+// What the credential question led to: post again with credentials the clerk has just given
+// (kRetry), post again with credentials kept from an earlier exchange for the same server (or
+// proxy) and realm, nobody asked (kRetryKept), or give up (kCancel).
+enum class CredentialAnswer { kRetry, kRetryKept, kCancel };
 
 class HttpRequest {
  public:
@@ -72,9 +78,11 @@ class HttpRequest {
   // that ends before its announced length is a kNetwork failure, not an end.
   virtual Status Read(char* buffer, std::size_t size, std::size_t* read) = 0;
 
-  // After a 401: asks for a user name and password for this request's server (on POSIX through
-  // prompts.AskCredentials, on Windows through the system's credential dialog, modal) and keeps
-  // them in the request for the next Post. kRetry when they were given, kCancel otherwise.
+  // After a 401 (the server) or a 407 (the proxy between): credentials for the next Post. On
+  // POSIX, credentials the clerk gave earlier for the same server or proxy and realm are taken
+  // first, once per request and kind (kRetryKept, nobody is asked); otherwise the clerk is asked
+  // through prompts.AskCredentials. On Windows the system's credential dialog asks (modal) and
+  // WinInet keeps the answer. kRetry when they were given, kCancel otherwise.
   virtual CredentialAnswer AskCredentials(Prompts& prompts) = 0;
 };
 

@@ -1,6 +1,7 @@
-// One business call's trip to the center: POST the request to the servlet, answer a 401 once with
-// the clerk's credentials, follow one 301/302/303 to wherever the center points, and read the
-// whole body of whatever else comes back (404 and 500 pages included) as the reply.
+// One business call's trip to the center: POST the request to the servlet, answer a 401 (or a
+// proxy's 407) with the kept or the clerk's credentials, follow one 301/302/303 to wherever the
+// center points, and read the whole body of whatever else comes back (404 and 500 pages included)
+// as the reply.
 #include "transport/center_connection.h"
 
 #include <algorithm>
@@ -119,7 +120,7 @@ Status CenterConnection::Exchange(const std::string& servlet, const std::string&
   return status;
 }
 
-// Posts body to servlet and settles the 401 and redirect rules: ok leaves in *request the
+// Posts body to servlet and settles the credential and redirect rules: ok leaves in *request the
 // response whose body is the reply.
 Status CenterConnection::Send(const std::string& servlet, std::string_view body,
                               std::unique_ptr<platform::HttpRequest>* request) {
@@ -127,12 +128,27 @@ Status CenterConnection::Send(const std::string& servlet, std::string_view body,
   if (!status.ok()) {
     return status;
   }
-  if ((*request)->status() == 401) {
-    if ((*request)->AskCredentials(prompts_) != platform::CredentialAnswer::kRetry) {
+  // A 401 (the center) or a 407 (a proxy on the way) means the request was not taken, so it may
+  // go again with credentials: once with those kept from an earlier call, if any, and once with
+  // those the clerk gives; what comes back after the clerk's answer is the reply, a second 401
+  // or 407 included. The two kinds are counted apart, for a proxy and a center that both ask.
+  bool clerk_answered_center = false;
+  bool clerk_answered_proxy = false;
+  for (int round = 0; round < 4; ++round) {
+    const uint32_t code = (*request)->status();
+    const bool proxy = code == 407;
+    if ((code != 401 && !proxy) || (proxy ? clerk_answered_proxy : clerk_answered_center)) {
+      break;
+    }
+    const platform::CredentialAnswer answer = (*request)->AskCredentials(prompts_);
+    if (answer == platform::CredentialAnswer::kCancel) {
       return Refuse(texts::kInvalidPassword);
     }
+    if (answer == platform::CredentialAnswer::kRetry) {
+      (proxy ? clerk_answered_proxy : clerk_answered_center) = true;
+    }
     // The retry carries the same headers and body: the center has to see the request itself,
-    // not an empty POST, once it accepts the credentials. A second 401 is the reply.
+    // not an empty POST, once it accepts the credentials.
     status = (*request)->Post(kRequestHeaders, body);
     if (!status.ok()) {
       return status;

@@ -35,6 +35,7 @@
 #include <netinet/in.h>
 #include <sys/socket.h>
 #include <sys/stat.h>
+#include <time.h>
 #include <unistd.h>
 #endif
 #include <stdarg.h>
@@ -229,6 +230,11 @@ static void SetVariable(const char* name, const char* value) {
   SetEnvironmentVariableA(name, value);
   _putenv_s(name, value);
 }
+static void UnsetVariable(const char* name) {
+  SetEnvironmentVariableA(name, NULL);
+  _putenv_s(name, "");
+}
+static void Pause(unsigned long ms) { Sleep((DWORD)ms); }
 static int MakeScratch(char* dir, size_t size, int number) {
   char base[MAX_PATH];
   int attempt;
@@ -385,6 +391,12 @@ static int Unload(Library lib, const char* path) {
   return dlopen(path, RTLD_NOW | RTLD_NOLOAD) == NULL;
 }
 static void SetVariable(const char* name, const char* value) { setenv(name, value, 1); }
+static void UnsetVariable(const char* name) { unsetenv(name); }
+static void Pause(unsigned long ms) {
+  struct timespec wait = {(time_t)(ms / 1000), (long)(ms % 1000) * 1000000L};
+  while (nanosleep(&wait, &wait) != 0) {
+  }
+}
 static int MakeScratch(char* dir, size_t size, int number) {
   (void)number;
   snprintf(dir, size, "/tmp/qx-scenario-XXXXXX");
@@ -521,12 +533,14 @@ struct Macro {
   char name[32];
   struct Bytes value;
 };
-static struct Macro g_macros[64];
+enum { kMaxMacros = 128 };
+static struct Macro g_macros[kMaxMacros];
 static int g_macro_count;
 
+/* The latest definition of name: a table may define again what its prelude defined. */
 static const struct Bytes* Lookup(const char* name, size_t n) {
   int i;
-  for (i = 0; i < g_macro_count; ++i) {
+  for (i = g_macro_count - 1; i >= 0; --i) {
     if (strlen(g_macros[i].name) == n && memcmp(g_macros[i].name, name, n) == 0) {
       return &g_macros[i].value;
     }
@@ -812,7 +826,7 @@ static void Call(struct Api* api, const char* keyword, const char* c) {
 
 /* The answers as the center's control port takes them. */
 static void Play(int first, int last) {
-  struct Bytes wire = {0}, reply = {0}, s = {0};
+  struct Bytes wire = {0}, reply = {0}, s = {0}, extra = {0};
   char head[64];
   int i, count = 0;
   Socket control;
@@ -825,14 +839,20 @@ static void Play(int first, int last) {
     for (;;) {
       char action[32];
       if (!Word(&c, action, sizeof action)) break;
-      if (strcmp(action, "send") == 0 || strcmp(action, "ok") == 0) {
+      if (strcmp(action, "headers") == 0) {
+        String(&c, &extra);
+      } else if (strcmp(action, "send") == 0 || strcmp(action, "ok") == 0) {
         String(&c, &s);
         if (strcmp(action, "ok") == 0) {
-          snprintf(head, sizeof head, "HTTP/1.1 200 OK\r\nContent-Length: %lu\r\n\r\n",
+          snprintf(head, sizeof head, "HTTP/1.1 200 OK\r\nContent-Length: %lu\r\n",
                    (unsigned long)s.n);
-          snprintf(action, sizeof action, "SEND %lu\n", (unsigned long)(strlen(head) + s.n));
+          snprintf(action, sizeof action, "SEND %lu\n",
+                   (unsigned long)(strlen(head) + extra.n + 2 + s.n));
           Append(&wire, action, strlen(action));
           Append(&wire, head, strlen(head));
+          if (extra.n > 0) Append(&wire, extra.p, extra.n);
+          Append(&wire, "\r\n", 2);
+          Clear(&extra);
         } else {
           snprintf(action, sizeof action, "SEND %lu\n", (unsigned long)s.n);
           Append(&wire, action, strlen(action));
@@ -861,6 +881,7 @@ static void Play(int first, int last) {
   Clear(&wire);
   Clear(&reply);
   Clear(&s);
+  Clear(&extra);
 }
 
 /* "request [alt] LINE [header LINE]... [without NAME]... [body BYTES]" against the i-th request
@@ -965,9 +986,10 @@ static int RunScenario(int first, int last, int number, const char* name) {
   g_queued_count = 0;
   for (i = first; i < last; ++i) {
     static const char* const known[] = {
-        "skip",       "differs",   "ini",    "noini",    "card",   "answer",       "init",
-        "config",     "business",  "result", "request",  "box",    "credentials",  "password",
-        "card-after", "ini-after", "define", "readonly", "faults", "journal-after"};
+        "skip",        "differs",       "ini",        "noini",     "card",    "answer",
+        "init",        "config",        "business",   "result",    "request", "box",
+        "credentials", "password",      "card-after", "ini-after", "define",  "readonly",
+        "faults",      "journal-after", "env",        "wait"};
     const char* c = g_lines[i].text;
     size_t k;
     g_line = g_lines[i].number;
@@ -1011,6 +1033,8 @@ static int RunScenario(int first, int last, int number, const char* name) {
       WriteWhole(card, &s);
     } else if (strcmp(word, "faults") == 0 && String(&c, &s)) {
       SetVariable("QXIC_FAULTS", s.p);
+    } else if (strcmp(word, "env") == 0 && Word(&c, word, sizeof word) && String(&c, &s)) {
+      SetVariable(word, s.p);
     } else if ((strcmp(word, "box") == 0 || strcmp(word, "credentials") == 0 ||
                 strcmp(word, "password") == 0) &&
                g_queued_count < kMaxDialogs) {
@@ -1059,6 +1083,8 @@ static int RunScenario(int first, int last, int number, const char* name) {
     if (strcmp(word, "init") == 0 || strcmp(word, "config") == 0 || strcmp(word, "business") == 0 ||
         strcmp(word, "result") == 0) {
       Call(&api, word, c);
+    } else if (strcmp(word, "wait") == 0 && Word(&c, word, sizeof word)) {
+      Pause(strtoul(word, NULL, 10));
     }
   }
   if (!Unload(api.lib, g_library_path)) Fail("the library stayed loaded");
@@ -1079,16 +1105,28 @@ static int RunScenario(int first, int last, int number, const char* name) {
     Clear(&file);
   }
   for (i = 0; i < g_queued_count; ++i) ClearDialog(&g_queued[i]);
+  for (i = first; i < last; ++i) {
+    const char* c = g_lines[i].text;
+    if (ForThisTarget(&c) && IsWord(&c, "env") && Word(&c, word, sizeof word)) {
+      UnsetVariable(word);
+    }
+  }
   ChangeDirectory("..");
   RemoveScratch(dir);
   Clear(&s);
   return g_failed == 0;
 }
 
+static const char* const kProxyVariables[] = {"http_proxy",  "HTTP_PROXY", "https_proxy",
+                                              "HTTPS_PROXY", "all_proxy",  "ALL_PROXY",
+                                              "no_proxy",    "NO_PROXY"};
+
 int main(int argc, char** argv) {
   char table[4096];
   const char* ports = getenv("QX_SCENARIO_PORTS");
   const char* only = argc > 4 ? argv[4] : NULL;
+  const char* macros = getenv("QX_SCENARIO_MACROS");
+  const char* prelude = getenv("QX_SCENARIO_PRELUDE");
   int i, first = -1, passed = 0, failed = 0, skipped = 0, number = 0;
   setvbuf(stdout, NULL, _IONBF, 0);
   if (argc < 4 || ports == NULL ||
@@ -1099,14 +1137,47 @@ int main(int argc, char** argv) {
   }
   g_target = argv[1];
   g_library = argv[2];
+  /* Proxies are what a scenario's env lines set, never what the machine has configured. */
+  for (i = 0; i < (int)(sizeof kProxyVariables / sizeof kProxyVariables[0]); ++i) {
+    UnsetVariable(kProxyVariables[i]);
+  }
   Path(g_library, g_library_path, sizeof g_library_path);
   Path(argv[3], table, sizeof table);
+  /* QX_SCENARIO_MACROS "NAME=VALUE ..." adds names, such as the port of a server in front of
+   * the center; QX_SCENARIO_PRELUDE names a table whose define lines are taken first. */
+  if (macros != NULL) {
+    char copy[1024], *item;
+    snprintf(copy, sizeof copy, "%s", macros);
+    for (item = strtok(copy, " "); item != NULL && g_macro_count < kMaxMacros;
+         item = strtok(NULL, " ")) {
+      char* equals = strchr(item, '=');
+      struct Macro* m = &g_macros[g_macro_count++];
+      if (equals == NULL) continue;
+      snprintf(m->name, sizeof m->name, "%.*s", (int)(equals - item), item);
+      Append(&m->value, equals + 1, strlen(equals + 1));
+    }
+  }
+  if (prelude != NULL) {
+    char path[4096];
+    Path(prelude, path, sizeof path);
+    ReadTable(path);
+    for (i = 0; i < g_line_count; ++i) {
+      const char* c = g_lines[i].text;
+      g_line = g_lines[i].number;
+      if (IsWord(&c, "define") && g_macro_count < kMaxMacros) {
+        struct Macro* m = &g_macros[g_macro_count++];
+        Word(&c, m->name, sizeof m->name);
+        String(&c, &m->value);
+      }
+    }
+    g_line_count = 0;
+  }
   ReadTable(table);
   StartClerk();
   for (i = 0; i <= g_line_count; ++i) {
     const char* c = i < g_line_count ? g_lines[i].text : "scenario";
     g_line = i < g_line_count ? g_lines[i].number : 0;
-    if (IsWord(&c, "define")) {
+    if (IsWord(&c, "define") && g_macro_count < kMaxMacros) {
       struct Macro* m = &g_macros[g_macro_count++];
       Word(&c, m->name, sizeof m->name);
       String(&c, &m->value);

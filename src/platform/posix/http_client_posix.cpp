@@ -23,8 +23,20 @@
 //    the client between requests: connection objects come and go per exchange, connections do
 //    not have to. The options every request shares are set once per easy handle; a handle that
 //    carried credentials is reset before it serves again, so no credential outlives its request.
-//  - Proxies: whatever the environment configures (http_proxy, no_proxy), as libcurl reads it.
-//  - Credentials after a 401: Basic is left to libcurl, which sends it with the first request.
+//  - At most once: libcurl sends a request again on a fresh connection, unasked, when a kept-alive
+//    connection it reused breaks before the answer, although the center may have taken the
+//    request already. The body is therefore handed to libcurl through a read callback with no
+//    seek callback: a body that has started to go out cannot be rewound, so libcurl's resend
+//    fails (CURLE_SEND_FAIL_REWIND) instead of posting twice, and the failure is worded here.
+//    A connection found dead before anything is sent (the center closed it while idle) is still
+//    replaced silently: nothing of the request had gone out.
+//  - Cookies: one share handle holds the servers' cookies in memory for the life of the client
+//    (libcurl's cookie engine, no file), as WinInet's session keeps them.
+//  - Proxies: whatever the environment configures (http_proxy, ALL_PROXY, no_proxy/NO_PROXY; not
+//    HTTP_PROXY, which libcurl ignores on purpose), as libcurl reads it at each request.
+//  - Credentials after a 401 or a proxy's 407: kept per server (or proxy) and realm in the client
+//    for its life, tried once before the clerk is asked again, wiped when the client goes.
+//    Basic is left to libcurl, which sends it with the first request.
 //    libcurl's Digest would first send a probing request without a body to get a challenge of
 //    its own; the challenge of the 401 already in hand is answered here instead
 //    (posix/http_digest.h), so the retry is one request with the body and the Authorization.
@@ -56,6 +68,7 @@
 
 #include "base/status.h"
 #include "platform/default_parts.h"
+#include "platform/gbk_text.h"
 #include "platform/http_client.h"
 #include "platform/posix/http_digest.h"
 #include "platform/prompts.h"
@@ -183,6 +196,12 @@ std::string EscapePath(std::string_view path) {
 Status OutOfMemory() { return Status::Local("No HTTP request can be made: out of memory."); }
 
 Status CurlFailure(CURLcode code, const char* detail) {
+  if (code == CURLE_SEND_FAIL_REWIND) {
+    // libcurl's resend on a new connection, refused by the body that cannot be rewound.
+    return Status::Network(
+        "The connection closed after the request was sent and before an answer came; the "
+        "request is not sent again.");
+  }
   std::string text = curl_easy_strerror(code);
   if (detail != nullptr && detail[0] != '\0') {
     text += ": ";
@@ -324,6 +343,7 @@ class CurlHttpRequest final : public HttpRequest {
  private:
   static size_t OnHeader(char* data, size_t size, size_t count, void* self);
   static size_t OnBody(char* data, size_t size, size_t count, void* self);
+  static size_t OnSend(char* buffer, size_t size, size_t count, void* self);
 
   void Detach();
   Status SetHeaders(std::span<const HttpHeader> headers);
@@ -336,6 +356,7 @@ class CurlHttpRequest final : public HttpRequest {
   std::string target_;  // the request line's path and query
   std::string server_label_;
   std::string body_;
+  std::size_t body_sent_ = 0;          // bytes of body_ handed to libcurl for this Post
   curl_slist* header_list_ = nullptr;  // the slot's HeaderList, linked
   bool attached_ = false;
   bool sent_ = false;
@@ -361,6 +382,12 @@ class CurlHttpRequest final : public HttpRequest {
   unsigned long auth_methods_ = CURLAUTH_BASIC;
   // Set when the 401 carried a Digest challenge answered by our own Authorization header.
   std::optional<posix::DigestChallenge> digest_;
+  // For a proxy that answered 407; libcurl answers its challenge itself.
+  bool has_proxy_credentials_ = false;
+  Credentials proxy_credentials_;
+  unsigned long proxy_auth_methods_ = CURLAUTH_BASIC;
+  // Kept credentials already tried by this request, for the server [0] and the proxy [1].
+  bool tried_kept_[2] = {false, false};
 };
 
 class CurlHttpConnection final : public HttpConnection {
@@ -376,9 +403,56 @@ class CurlHttpConnection final : public HttpConnection {
   uint16_t port_;
 };
 
+// The servers' cookies, shared by every easy handle of one client: libcurl's cookie engine in
+// memory, guarded by one lock since hosts may call from several threads.
+class CookieShare {
+ public:
+  CookieShare() = default;
+  CookieShare(const CookieShare&) = delete;
+  CookieShare& operator=(const CookieShare&) = delete;
+  ~CookieShare() {
+    if (share_ != nullptr) {
+      curl_share_cleanup(share_);
+    }
+  }
+  // The share handle, made at first use; null when libcurl cannot make one (no cookies then).
+  CURLSH* Get() {
+    std::call_once(made_, [this] {
+      CURLSH* share = curl_share_init();
+      if (share == nullptr) return;
+      if (curl_share_setopt(share, CURLSHOPT_LOCKFUNC, &CookieShare::Lock) != CURLSHE_OK ||
+          curl_share_setopt(share, CURLSHOPT_UNLOCKFUNC, &CookieShare::Unlock) != CURLSHE_OK ||
+          curl_share_setopt(share, CURLSHOPT_USERDATA, this) != CURLSHE_OK ||
+          curl_share_setopt(share, CURLSHOPT_SHARE, CURL_LOCK_DATA_COOKIE) != CURLSHE_OK) {
+        curl_share_cleanup(share);
+        return;
+      }
+      share_ = share;
+    });
+    return share_;
+  }
+
+ private:
+  static void Lock(CURL*, curl_lock_data, curl_lock_access, void* self) {
+    static_cast<CookieShare*>(self)->mutex_.lock();
+  }
+  static void Unlock(CURL*, curl_lock_data, void* self) {
+    static_cast<CookieShare*>(self)->mutex_.unlock();
+  }
+  std::once_flag made_;
+  std::mutex mutex_;
+  CURLSH* share_ = nullptr;
+};
+
 class CurlHttpClient final : public HttpClient {
  public:
-  ~CurlHttpClient() override = default;
+  ~CurlHttpClient() override {
+    std::lock_guard<std::mutex> lock(mutex_);
+    for (auto& [key, credentials] : kept_) {
+      WipeString(&credentials.user);
+      WipeString(&credentials.password);
+    }
+  }
 
   Status Connect(const std::string& server, uint16_t port,
                  std::unique_ptr<HttpConnection>* connection) override {
@@ -436,8 +510,38 @@ class CurlHttpClient final : public HttpClient {
     }
   }
 
+  CURLSH* Cookies() { return cookies_.Get(); }
+
+  // Credentials the clerk gave for key (who asked, and the realm), for the life of the client.
+  std::optional<Credentials> FindKept(const std::string& key) {
+    std::lock_guard<std::mutex> lock(mutex_);
+    for (const auto& [kept_key, credentials] : kept_) {
+      if (kept_key == key) return credentials;
+    }
+    return std::nullopt;
+  }
+  void Keep(const std::string& key, const Credentials& credentials) {
+    Forget(key);
+    std::lock_guard<std::mutex> lock(mutex_);
+    kept_.emplace_back(key, credentials);
+  }
+  void Forget(const std::string& key) {
+    std::lock_guard<std::mutex> lock(mutex_);
+    for (auto it = kept_.begin(); it != kept_.end(); ++it) {
+      if (it->first == key) {
+        WipeString(&it->second.user);
+        WipeString(&it->second.password);
+        kept_.erase(it);
+        return;
+      }
+    }
+  }
+
  private:
+  // Declared before the slots, so that it outlives every easy handle that uses it.
+  CookieShare cookies_;
   std::mutex mutex_;
+  std::vector<std::pair<std::string, Credentials>> kept_;
   std::unique_ptr<TransferSlot> idle_;
   std::chrono::milliseconds connect_timeout_ = kDefaultConnectTimeout;
   std::chrono::milliseconds stall_timeout_ = kDefaultStallTimeout;
@@ -463,11 +567,13 @@ Status CurlHttpConnection::OpenRequest(std::string_view path,
 
 CurlHttpRequest::~CurlHttpRequest() {
   Detach();
+  WipeString(&credentials_.password);
+  WipeString(&proxy_credentials_.password);
   if (slot_) {
     // The handle keeps no pointer into this request while it waits for the next one.
     curl_easy_setopt(slot_->easy, CURLOPT_ERRORBUFFER, nullptr);
     curl_easy_setopt(slot_->easy, CURLOPT_HTTPHEADER, nullptr);
-    curl_easy_setopt(slot_->easy, CURLOPT_POSTFIELDS, nullptr);
+    curl_easy_setopt(slot_->easy, CURLOPT_READDATA, nullptr);
     client_.ReturnSlot(std::move(slot_));
   }
 }
@@ -497,6 +603,16 @@ size_t CurlHttpRequest::OnBody(char* data, size_t size, size_t count, void* self
   return size * count;
 }
 
+// The body, as libcurl asks for it. With no seek callback beside it, libcurl cannot take it back
+// once it has started to go out, and so cannot post it a second time on its own.
+size_t CurlHttpRequest::OnSend(char* buffer, size_t size, size_t count, void* self) {
+  auto* request = static_cast<CurlHttpRequest*>(self);
+  const std::size_t n = std::min(size * count, request->body_.size() - request->body_sent_);
+  std::memcpy(buffer, request->body_.data() + request->body_sent_, n);
+  request->body_sent_ += n;
+  return n;
+}
+
 // The list libcurl sends after Host: the Authorization it cannot make itself, Content-Length,
 // the caller's headers, and an empty "Name:" for each header libcurl would add of its own.
 Status CurlHttpRequest::SetHeaders(std::span<const HttpHeader> headers) {
@@ -505,7 +621,9 @@ Status CurlHttpRequest::SetHeaders(std::span<const HttpHeader> headers) {
   try {
     // libcurl's Digest (a challenge we cannot answer) may send a first round without a body, so
     // libcurl must write Content-Length itself then.
-    const bool curl_digest = has_credentials_ && !digest_ && (auth_methods_ & CURLAUTH_DIGEST) != 0;
+    const bool curl_digest =
+        (has_credentials_ && !digest_ && (auth_methods_ & CURLAUTH_DIGEST) != 0) ||
+        (has_proxy_credentials_ && (proxy_auth_methods_ & CURLAUTH_DIGEST) != 0);
     if (has_credentials_ && digest_) {
       // Where libcurl puts its own Authorization header: right after Host.
       list.Add("Authorization",
@@ -542,6 +660,7 @@ Status CurlHttpRequest::Post(std::span<const HttpHeader> headers, std::string_vi
     }
   }
   if (slot_->credentials) {
+    // The share handle and the cookies in it stay; only this handle's options go.
     curl_easy_reset(slot_->easy);
     slot_->configured = false;
     slot_->credentials = false;
@@ -559,6 +678,7 @@ Status CurlHttpRequest::Post(std::span<const HttpHeader> headers, std::string_vi
   last_bytes_ = -1;
   last_progress_ = std::chrono::steady_clock::now();
   body_.assign(body.data(), body.size());
+  body_sent_ = 0;
   Status listed = SetHeaders(headers);
   if (!listed.ok()) {
     return listed;
@@ -575,13 +695,18 @@ Status CurlHttpRequest::Post(std::span<const HttpHeader> headers, std::string_vi
     curl_easy_setopt(easy, CURLOPT_POST, 1L);
     curl_easy_setopt(easy, CURLOPT_HEADERFUNCTION, &CurlHttpRequest::OnHeader);
     curl_easy_setopt(easy, CURLOPT_WRITEFUNCTION, &CurlHttpRequest::OnBody);
+    curl_easy_setopt(easy, CURLOPT_READFUNCTION, &CurlHttpRequest::OnSend);
+    if (CURLSH* cookies = client_.Cookies()) {
+      curl_easy_setopt(easy, CURLOPT_SHARE, cookies);
+      curl_easy_setopt(easy, CURLOPT_COOKIEFILE, "");  // the cookie engine on, with no file
+    }
     // Pieces of 256 KB instead of libcurl's 16 KB: a catalogue of 50 MB in 200 reads, not 3 000.
     curl_easy_setopt(easy, CURLOPT_BUFFERSIZE, 256L * 1024);
     slot_->configured = true;
   }
   curl_easy_setopt(easy, CURLOPT_ERRORBUFFER, error_buffer_);
   curl_easy_setopt(easy, CURLOPT_URL, url_.c_str());
-  curl_easy_setopt(easy, CURLOPT_POSTFIELDS, body_.data());
+  curl_easy_setopt(easy, CURLOPT_READDATA, this);
   curl_easy_setopt(easy, CURLOPT_POSTFIELDSIZE_LARGE, static_cast<curl_off_t>(body_.size()));
   curl_easy_setopt(easy, CURLOPT_HTTPHEADER, header_list_);
   curl_easy_setopt(easy, CURLOPT_CONNECTTIMEOUT_MS, static_cast<long>(connect_timeout.count()));
@@ -592,6 +717,12 @@ Status CurlHttpRequest::Post(std::span<const HttpHeader> headers, std::string_vi
     curl_easy_setopt(easy, CURLOPT_HTTPAUTH, auth_methods_);
     curl_easy_setopt(easy, CURLOPT_USERNAME, credentials_.user.c_str());
     curl_easy_setopt(easy, CURLOPT_PASSWORD, credentials_.password.c_str());
+  }
+  if (has_proxy_credentials_) {
+    slot_->credentials = true;
+    curl_easy_setopt(easy, CURLOPT_PROXYAUTH, proxy_auth_methods_);
+    curl_easy_setopt(easy, CURLOPT_PROXYUSERNAME, proxy_credentials_.user.c_str());
+    curl_easy_setopt(easy, CURLOPT_PROXYPASSWORD, proxy_credentials_.password.c_str());
   }
 
   SigpipeBlock block;
@@ -702,13 +833,16 @@ std::optional<std::string> CurlHttpRequest::Header(std::string_view name) {
 }
 
 CredentialAnswer CurlHttpRequest::AskCredentials(Prompts& prompts) {
-  // What the 401 offered: the first scheme we know decides, its realm names the target.
+  // A 407 is the proxy's question (Proxy-Authenticate), anything else the server's.
+  const bool proxy = head_.status == 407;
+  const std::string_view challenge_header = proxy ? "Proxy-Authenticate" : "WWW-Authenticate";
+  // What the challenge offered: the first scheme we know decides, its realm names the target.
   bool basic = false;
   bool digest = false;
   std::optional<posix::DigestChallenge> answerable;
   std::string realm;
   for (const auto& [name, value] : head_.headers) {
-    if (!EqualsNoCase(name, "WWW-Authenticate")) {
+    if (!EqualsNoCase(name, challenge_header)) {
       continue;
     }
     const bool is_digest = StartsWithNoCase(value, "Digest");
@@ -716,7 +850,7 @@ CredentialAnswer CurlHttpRequest::AskCredentials(Prompts& prompts) {
     digest = digest || is_digest;
     basic = basic || is_basic;
     posix::DigestChallenge challenge;
-    if (is_digest && !answerable &&
+    if (!proxy && is_digest && !answerable &&
         posix::ParseDigestChallenge(std::string_view(value).substr(6), &challenge)) {
       answerable = std::move(challenge);
     }
@@ -730,20 +864,51 @@ CredentialAnswer CurlHttpRequest::AskCredentials(Prompts& prompts) {
       realm = std::string(quoted.substr(0, quoted.find('"')));
     }
   }
+  // Who asks: the server, or the proxy the transfer went through (the address libcurl reached).
   std::string target = server_label_;
+  if (proxy) {
+    const char* address = nullptr;
+    long port = 0;
+    curl_easy_getinfo(slot_->easy, CURLINFO_PRIMARY_IP, &address);
+    curl_easy_getinfo(slot_->easy, CURLINFO_PRIMARY_PORT, &port);
+    target = "proxy " + std::string(address != nullptr ? address : "") + ":" + std::to_string(port);
+  }
   if (!realm.empty()) {
     target += " (" + realm + ")";
   }
-  std::optional<Credentials> given = prompts.AskCredentials(target);
+
+  // Kept credentials first, once; when they were refused, they go and the clerk is asked.
+  std::optional<Credentials> given;
+  bool& tried_kept = tried_kept_[proxy ? 1 : 0];
+  CredentialAnswer answer = CredentialAnswer::kRetry;
+  if (tried_kept) {
+    client_.Forget(target);
+  } else {
+    tried_kept = true;
+    given = client_.FindKept(target);
+    answer = CredentialAnswer::kRetryKept;
+  }
   if (!given) {
-    return CredentialAnswer::kCancel;
+    given = prompts.AskCredentials(target);
+    if (!given) {
+      return CredentialAnswer::kCancel;
+    }
+    client_.Keep(target, *given);
+    answer = CredentialAnswer::kRetry;
+  }
+  const unsigned long methods = digest ? CURLAUTH_DIGEST : CURLAUTH_BASIC;
+  if (proxy) {
+    proxy_credentials_ = std::move(*given);
+    has_proxy_credentials_ = true;
+    proxy_auth_methods_ = methods;
+    return answer;
   }
   credentials_ = std::move(*given);
   has_credentials_ = true;
-  auth_methods_ = digest ? CURLAUTH_DIGEST : CURLAUTH_BASIC;
+  auth_methods_ = methods;
   // A Digest challenge we can answer is answered by us; any other is left to libcurl.
   digest_ = std::move(answerable);
-  return CredentialAnswer::kRetry;
+  return answer;
 }
 
 Status CurlHttpRequest::Read(char* buffer, std::size_t size, std::size_t* read) {
