@@ -255,6 +255,12 @@ class WinInetRequest final : public HttpRequest {
   }
 
   CredentialAnswer AskCredentials(Prompts& /*prompts*/) override {
+    // Wine's proxy dialog reads the session's proxy name, and crashes the host's process when
+    // there is none (a 407 from a server reached directly): no dialog then, the clerk is not
+    // asked.
+    if (status_ == 407 && win32::UnderWine() && !ViaProxy()) {
+      return CredentialAnswer::kCancel;
+    }
     // The system's own credential dialog, which stores what the user typed in the request: for
     // the center after a 401, for the proxy after a 407 (the dialog asks for the proxy's then).
     DWORD answer = InternetErrorDlg(
@@ -295,10 +301,7 @@ class WinInetRequest final : public HttpRequest {
         code != ERROR_INTERNET_TIMEOUT) {
       return failed;
     }
-    DWORD flags = 0;
-    DWORD size = sizeof flags;
-    if (!InternetQueryOptionA(handle_.get(), INTERNET_OPTION_REQUEST_FLAGS, &flags, &size) ||
-        (flags & INTERNET_REQFLAG_VIA_PROXY) == 0) {
+    if (!ViaProxy()) {
       return failed;
     }
     const std::string proxy = SessionProxy(session_);
@@ -360,6 +363,14 @@ class WinInetRequest final : public HttpRequest {
       }
     }
     return out;
+  }
+
+  // Whether the request goes through a proxy (INTERNET_REQFLAG_VIA_PROXY).
+  bool ViaProxy() {
+    DWORD flags = 0;
+    DWORD size = sizeof flags;
+    return InternetQueryOptionA(handle_.get(), INTERNET_OPTION_REQUEST_FLAGS, &flags, &size) &&
+           (flags & INTERNET_REQFLAG_VIA_PROXY) != 0;
   }
 
   // Whether the response began with a status line: Wine keeps it as a "Status" header, and gives
