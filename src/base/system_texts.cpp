@@ -118,6 +118,10 @@ std::string ReplyTooLong(std::size_t limit) {
   return "The reply is longer than " + std::to_string(limit) + " bytes, the most a reply may hold.";
 }
 
+std::string ProxyUnreachable(std::string_view proxy) {
+  return Around("无法连接代理服务器 ", proxy, ": ");
+}
+
 std::string_view CardFailurePrefix(int32_t code) {
   switch (code) {
     case kStartStepFailed:

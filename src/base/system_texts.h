@@ -43,6 +43,8 @@ extern const char* const kRedirectNotHttp;
 extern const char* const kRedirectBadStatus;
 // The words of a -4 for a reply, or an announced length, over the most a reply may hold.
 std::string ReplyTooLong(std::size_t limit);
+// What comes before the system's text when the configured proxy could not be reached.
+std::string ProxyUnreachable(std::string_view proxy);  // "无法连接代理服务器 <proxy>: "
 
 // The card binding: what comes before the card library's error text when an entry point fails
 // (the step's code -300 ICStart, -301 ICGet, -302 ICPut, -303 ICExecute, -304 ICReset), and the

@@ -272,7 +272,8 @@ static const char* Play(FILE* in, int count) {
       if (strcmp(line, "END") == 0) break;
       if (answers[i].count == kMaxActions) return "ERR too many actions";
       a->kind = line[0];
-      a->length = strlen(line) > 5 ? strtoul(strchr(line, ' ') + 1, NULL, 10) : 0;
+      /* "S 7", "P 100": the number after the blank (none for "C" and "R") */
+      a->length = strchr(line, ' ') != NULL ? strtoul(strchr(line, ' ') + 1, NULL, 10) : 0;
       if (a->kind == 'S') {
         if (a->length > kMaxBody) return "ERR too long";
         a->bytes = malloc(a->length + 1);

@@ -237,6 +237,35 @@ static void UnsetVariable(const char* name) {
   _putenv_s(name, "");
 }
 static void Pause(unsigned long ms) { Sleep((DWORD)ms); }
+/* ---- proxy-setting: the system's proxy, in the current user's Internet Settings ----
+ * Wine's WinInet reads http_proxy from the environment only once in a process (as it was when
+ * wininet.dll's C runtime started), but the registry at every InternetOpen: a scenario that
+ * needs a proxy on Windows sets it here, ProxyEnable 1 and ProxyServer, before the library is
+ * loaded, and both values are removed after the scenario. */
+static const char kInternetSettings[] =
+    "Software\\Microsoft\\Windows\\CurrentVersion\\Internet Settings";
+static void SetSystemProxy(const char* server) {
+  HKEY key;
+  DWORD enable = 1;
+  if (RegCreateKeyExA(HKEY_CURRENT_USER, kInternetSettings, 0, NULL, 0, KEY_SET_VALUE, NULL, &key,
+                      NULL) != ERROR_SUCCESS) {
+    fputs("cannot open the Internet Settings\n", stderr);
+    exit(2);
+  }
+  RegSetValueExA(key, "ProxyEnable", 0, REG_DWORD, (const BYTE*)&enable, sizeof enable);
+  RegSetValueExA(key, "ProxyServer", 0, REG_SZ, (const BYTE*)server, (DWORD)strlen(server) + 1);
+  RegCloseKey(key);
+}
+static void RemoveSystemProxy(void) {
+  HKEY key;
+  if (RegOpenKeyExA(HKEY_CURRENT_USER, kInternetSettings, 0, KEY_SET_VALUE, &key) ==
+      ERROR_SUCCESS) {
+    RegDeleteValueA(key, "ProxyEnable");
+    RegDeleteValueA(key, "ProxyServer");
+    RegCloseKey(key);
+  }
+}
+/* ---- end of proxy-setting ---- */
 static int MakeScratch(char* dir, size_t size, int number) {
   char base[MAX_PATH];
   int attempt;
@@ -394,6 +423,12 @@ static int Unload(Library lib, const char* path) {
 }
 static void SetVariable(const char* name, const char* value) { setenv(name, value, 1); }
 static void UnsetVariable(const char* name) { unsetenv(name); }
+/* proxy-setting is a Windows setting: a POSIX row has no use for it. */
+static void SetSystemProxy(const char* server) {
+  (void)server;
+  Fail("proxy-setting is a Windows setting: mark the line [windows]");
+}
+static void RemoveSystemProxy(void) {}
 static void Pause(unsigned long ms) {
   struct timespec wait = {(time_t)(ms / 1000), (long)(ms % 1000) * 1000000L};
   while (nanosleep(&wait, &wait) != 0) {
@@ -1051,7 +1086,7 @@ static int RunScenario(int first, int last, int number, const char* name) {
   struct Api api;
   struct Bytes s = {0};
   char dir[4096], card[4200], journal[4200], word[32];
-  int i, wrote_ini = 0;
+  int i, wrote_ini = 0, set_proxy = 0;
   g_failed = 0;
   g_queued_count = 0;
   for (i = first; i < last; ++i) {
@@ -1059,7 +1094,7 @@ static int RunScenario(int first, int last, int number, const char* name) {
         "skip",        "differs",       "ini",        "noini",     "card",    "answer",
         "init",        "config",        "business",   "result",    "request", "box",
         "credentials", "password",      "card-after", "ini-after", "define",  "readonly",
-        "faults",      "journal-after", "fork",       "env",       "wait"};
+        "faults",      "journal-after", "fork",       "env",       "wait",    "proxy-setting"};
     const char* c = g_lines[i].text;
     size_t k;
     g_line = g_lines[i].number;
@@ -1105,6 +1140,9 @@ static int RunScenario(int first, int last, int number, const char* name) {
       SetVariable("QXIC_FAULTS", s.p);
     } else if (strcmp(word, "env") == 0 && Word(&c, word, sizeof word) && String(&c, &s)) {
       SetVariable(word, s.p);
+    } else if (strcmp(word, "proxy-setting") == 0 && String(&c, &s)) {
+      SetSystemProxy(s.p);
+      set_proxy = 1;
     } else if ((strcmp(word, "box") == 0 || strcmp(word, "credentials") == 0 ||
                 strcmp(word, "password") == 0) &&
                g_queued_count < kMaxDialogs) {
@@ -1177,6 +1215,7 @@ static int RunScenario(int first, int last, int number, const char* name) {
     Clear(&file);
   }
   for (i = 0; i < g_queued_count; ++i) ClearDialog(&g_queued[i]);
+  if (set_proxy) RemoveSystemProxy();
   for (i = first; i < last; ++i) {
     const char* c = g_lines[i].text;
     if (ForThisTarget(&c) && IsWord(&c, "env") && Word(&c, word, sizeof word)) {

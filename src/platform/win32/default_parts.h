@@ -17,6 +17,10 @@ namespace qx::platform::win32 {
 // "error <code>".
 std::string SystemErrorText(uint32_t code);
 
+// True when the DLL runs under Wine (ntdll exports wine_get_version): the few places where Wine's
+// components are worked around ask this.
+bool UnderWine();
+
 // ANSI code page <-> UTF-16, over the whole text (embedded zero bytes included).
 std::wstring AnsiToWide(std::string_view text);
 std::string WideToAnsi(std::wstring_view text);

@@ -13,8 +13,9 @@
 //  - Before each request WinInet is told it is online (INTERNET_OPTION_CONNECTED_STATE), so that
 //    a machine set to work offline does not fail the exchange.
 //  - HttpSendRequestA succeeds on a 401 or a 3xx: the status is for the caller to read. After a
-//    401, InternetErrorDlg (ERROR_INTERNET_INCORRECT_PASSWORD, flags GENERATE_DATA |
-//    CHANGE_OPTIONS) shows the system's credential dialog and keeps the answer in the request.
+//    401 or a proxy's 407, InternetErrorDlg (ERROR_INTERNET_INCORRECT_PASSWORD, flags
+//    GENERATE_DATA | CHANGE_OPTIONS) shows the system's credential dialog (the proxy's after a
+//    407) and keeps the answer in the request.
 //  - A header is looked up in HTTP_QUERY_RAW_HEADERS_CRLF, by its name as spelled: WinInet's own
 //    lookup (HTTP_QUERY_CUSTOM) ignores case, and the exchange's rules do not.
 //  - Failures become qx::Status here: the system's text for GetLastError() (WinInet's own codes,
@@ -22,12 +23,35 @@
 //  - InternetReadFile reports the end of a body whose connection closed or was reset before its
 //    Content-Length as an ordinary end (TRUE, 0 bytes), so a cut body would pass for a whole one.
 //    Read counts the bytes and takes an early end for ERROR_INTERNET_CONNECTION_ABORTED.
+//  - At most once: WinInet sends a request again on a new connection when the kept-alive
+//    connection it reused breaks after the request went out (closed before any byte of an
+//    answer, or the send failed). Every POST therefore goes out on a connection of its own: the
+//    idle kept-alive connections are dropped (INTERNET_OPTION_SETTINGS_CHANGED, which makes
+//    Wine's WinInet close every pooled connection) just before HttpSendRequestA, and again when
+//    the request is closed; under Wine the credential retry gets a request handle of its own,
+//    since Wine sends it on the connection the handle kept from the 401 or 407. A connection
+//    that then breaks fails the exchange. Nothing changes on the wire but the TCP connection.
+//    Verified under Wine only: what Windows' WinInet does with its pooled connections on
+//    INTERNET_OPTION_SETTINGS_CHANGED is not documented (docs/windows.md).
+//  - An answer without a status line: HttpSendRequestA succeeds with status 0 when the center
+//    closed without a byte, and Wine takes any other bytes for an HTTP/0.9 answer (200, no
+//    "Status" header of its own). Both are network failures, as on POSIX.
+//  - A chunked body cut short (Wine): Wine's InternetReadFile ends it like a whole one. Only the
+//    connection tells them apart: after the last chunk WinInet gives the connection up (to its
+//    pool, or closes it, which the status callback reports); after a cut it keeps it in the
+//    request. Read asks that at the end of a chunked body (INTERNET_OPTION_SECURITY_CERTIFICATE_
+//    STRUCT answers ERROR_INTERNET_INVALID_OPERATION when the request holds no connection).
+//  - A proxy that cannot be reached: the request went through a proxy (INTERNET_OPTION_REQUEST_
+//    FLAGS, INTERNET_REQFLAG_VIA_PROXY) and the connection could not be made, so the words name
+//    the proxy (INTERNET_OPTION_PROXY of the session) before the system's text.
 #include <windows.h>
 #include <wininet.h>
 
 #include <algorithm>
 #include <chrono>
 #include <cstdint>
+#include <cstring>
+#include <functional>
 #include <memory>
 #include <mutex>
 #include <optional>
@@ -37,6 +61,7 @@
 #include <vector>
 
 #include "base/status.h"
+#include "base/system_texts.h"
 #include "platform/http_client.h"
 #include "platform/prompts.h"
 #include "platform/win32/default_parts.h"
@@ -60,6 +85,42 @@ Status LastError() {
     return Status::Network(std::move(text));
   }
   return Status::Local(std::move(text));
+}
+
+// Connections WinInet gave up (closed) on this thread since the flag was last cleared, as its
+// status callback reports them: a sync session calls back on the calling thread.
+thread_local bool t_connection_closed = false;
+
+void CALLBACK StatusCallback(HINTERNET /*handle*/, DWORD_PTR /*context*/, DWORD status,
+                             LPVOID /*info*/, DWORD /*length*/) {
+  if (status == INTERNET_STATUS_CLOSING_CONNECTION || status == INTERNET_STATUS_CONNECTION_CLOSED) {
+    t_connection_closed = true;
+  }
+}
+
+// Closes WinInet's idle kept-alive connections, so that the next request opens its own.
+void DropIdleConnections() {
+  InternetSetOptionA(nullptr, INTERNET_OPTION_SETTINGS_CHANGED, nullptr, 0);
+}
+
+// "host:port" of the session's proxy for http, or empty when it has none.
+std::string SessionProxy(HINTERNET session) {
+  DWORD size = 0;
+  InternetQueryOptionA(session, INTERNET_OPTION_PROXY, nullptr, &size);
+  if (size < sizeof(INTERNET_PROXY_INFO) || size > 65536) return {};
+  std::vector<unsigned char> buffer(size + 1, 0);
+  if (!InternetQueryOptionA(session, INTERNET_OPTION_PROXY, buffer.data(), &size)) return {};
+  INTERNET_PROXY_INFO info;
+  std::copy_n(buffer.data(), sizeof info, reinterpret_cast<unsigned char*>(&info));
+  if (info.dwAccessType != INTERNET_OPEN_TYPE_PROXY || info.lpszProxy == nullptr) return {};
+  // The text lies in the buffer, after the structure; anything else is not read.
+  const char* first = reinterpret_cast<const char*>(buffer.data());
+  const char* last = first + buffer.size();
+  const char* text = reinterpret_cast<const char*>(info.lpszProxy);
+  if (std::less<>()(text, first + sizeof info) || !std::less<>()(text, last)) return {};
+  const char* end =
+      static_cast<const char*>(std::memchr(text, '\0', static_cast<std::size_t>(last - text)));
+  return end == nullptr ? std::string() : std::string(text, end);
 }
 
 class InternetHandle {
@@ -97,27 +158,66 @@ void ApplyTimeouts(HINTERNET handle, const Timeouts& timeouts) {
 
 class WinInetRequest final : public HttpRequest {
  public:
-  explicit WinInetRequest(HINTERNET handle) : handle_(handle) {}
+  WinInetRequest(HINTERNET handle, HINTERNET connection, HINTERNET session, std::string path,
+                 const Timeouts& timeouts)
+      : handle_(handle),
+        connection_(connection),
+        session_(session),
+        path_(std::move(path)),
+        timeouts_(timeouts) {
+    InternetSetStatusCallbackA(handle, StatusCallback);
+  }
+  ~WinInetRequest() override {
+    handle_.Reset();
+    DropIdleConnections();
+  }
+  WinInetRequest(const WinInetRequest&) = delete;
+  WinInetRequest& operator=(const WinInetRequest&) = delete;
 
   Status Post(std::span<const HttpHeader> headers, std::string_view body) override {
+    if (sent_ && win32::UnderWine()) {
+      // Wine sends a request again on the connection its handle still holds from the answer
+      // before, and resends it when that connection breaks: the retry gets a handle of its own
+      // (the credentials given are the connection handle's there, so they stay).
+      handle_.Reset();
+      HINTERNET handle = HttpOpenRequestA(connection_, "POST", path_.c_str(), nullptr, nullptr,
+                                          nullptr, kRequestFlags, kContext);
+      if (handle == nullptr) {
+        return LastError();
+      }
+      handle_.Reset(handle);
+      ApplyTimeouts(handle, timeouts_);
+      InternetSetStatusCallbackA(handle, StatusCallback);
+    }
+    sent_ = true;
     received_ = 0;
     status_ = 0;
     std::string header_block;
     for (const HttpHeader& header : headers) {
       header_block.append(header.name).append(": ").append(header.value).append("\r\n");
     }
+    header_block.append(retry_credentials_);
+    retry_credentials_.clear();
     std::vector<char> body_copy(body.begin(), body.end());
+    DropIdleConnections();
     if (!HttpSendRequestA(handle_.get(), header_block.empty() ? nullptr : header_block.c_str(),
                           static_cast<DWORD>(header_block.size()),
                           body_copy.empty() ? nullptr : body_copy.data(),
                           static_cast<DWORD>(body_copy.size()))) {
-      return LastError();
+      return SendError();
     }
+    t_connection_closed = false;
     DWORD code = 0;
     DWORD size = sizeof code;
     if (!HttpQueryInfoA(handle_.get(), HTTP_QUERY_STATUS_CODE | HTTP_QUERY_FLAG_NUMBER, &code,
                         &size, nullptr)) {
       return LastError();
+    }
+    if (code == 0) {
+      return Status::Network(win32::SystemErrorText(ERROR_INTERNET_CONNECTION_ABORTED));
+    }
+    if (win32::UnderWine() && !HasStatusLine()) {
+      return Status::Network(win32::SystemErrorText(ERROR_HTTP_INVALID_SERVER_RESPONSE));
     }
     status_ = code;
     return Status::Ok();
@@ -155,12 +255,24 @@ class WinInetRequest final : public HttpRequest {
   }
 
   CredentialAnswer AskCredentials(Prompts& /*prompts*/) override {
-    // The system's own credential dialog, which stores what the user typed in the request.
+    // Wine's proxy dialog reads the session's proxy name, and crashes the host's process when
+    // there is none (a 407 from a server reached directly): no dialog then, the clerk is not
+    // asked.
+    if (status_ == 407 && win32::UnderWine() && !ViaProxy()) {
+      return CredentialAnswer::kCancel;
+    }
+    // The system's own credential dialog, which stores what the user typed in the request: for
+    // the center after a 401, for the proxy after a 407 (the dialog asks for the proxy's then).
     DWORD answer = InternetErrorDlg(
         GetDesktopWindow(), handle_.get(), ERROR_INTERNET_INCORRECT_PASSWORD,
         FLAGS_ERROR_UI_FLAGS_GENERATE_DATA | FLAGS_ERROR_UI_FLAGS_CHANGE_OPTIONS, nullptr);
-    return answer == ERROR_INTERNET_FORCE_RETRY ? CredentialAnswer::kRetry
-                                                : CredentialAnswer::kCancel;
+    if (answer != ERROR_INTERNET_FORCE_RETRY) {
+      return CredentialAnswer::kCancel;
+    }
+    if (win32::UnderWine() && status_ == 407) {
+      retry_credentials_ = ProxyBasicAnswer();
+    }
+    return CredentialAnswer::kRetry;
   }
 
   Status Read(char* buffer, std::size_t size, std::size_t* read) override {
@@ -172,13 +284,123 @@ class WinInetRequest final : public HttpRequest {
     }
     *read = got;
     received_ += got;
-    if (got == 0 && want > 0 && received_ < AnnouncedLength()) {
+    if (got == 0 && want > 0 &&
+        (received_ < AnnouncedLength() || (win32::UnderWine() && ChunkedBodyCut()))) {
       return Status::Network(win32::SystemErrorText(ERROR_INTERNET_CONNECTION_ABORTED));
     }
     return Status::Ok();
   }
 
  private:
+  // HttpSendRequestA failed: the system's words, after the proxy's name when the connection to
+  // the proxy could not be made.
+  Status SendError() {
+    const DWORD code = GetLastError();
+    Status failed = LastError();
+    if (code != ERROR_INTERNET_CANNOT_CONNECT && code != ERROR_INTERNET_NAME_NOT_RESOLVED &&
+        code != ERROR_INTERNET_TIMEOUT) {
+      return failed;
+    }
+    if (!ViaProxy()) {
+      return failed;
+    }
+    const std::string proxy = SessionProxy(session_);
+    if (proxy.empty()) return failed;
+    return Status::Network(texts::ProxyUnreachable(proxy) + failed.words());
+  }
+
+  // Under Wine, the retry after the proxy's credential dialog would go out without what the
+  // clerk typed (Wine's WinInet answers the 407 to that retry itself, with a further POST on the
+  // same connection). For a Basic challenge the retry carries "Proxy-Authorization: Basic ...",
+  // the user name and password as UTF-8 as Wine encodes them; Wine keeps them in the session
+  // (INTERNET_OPTION_PROXY_USERNAME / PASSWORD) and answers later 407s itself. Empty for any
+  // other scheme. A 401 is left to Wine: only its own answer puts the credentials in the cache
+  // from which it sends them unasked to the center later.
+  std::string ProxyBasicAnswer() {
+    char challenge[64] = {};
+    DWORD length = sizeof challenge - 1;
+    if (!HttpQueryInfoA(handle_.get(), HTTP_QUERY_PROXY_AUTHENTICATE, challenge, &length,
+                        nullptr) &&
+        GetLastError() != ERROR_INSUFFICIENT_BUFFER) {
+      return {};
+    }
+    if (_strnicmp(challenge, "Basic", 5) != 0 || (challenge[5] != ' ' && challenge[5] != '\0')) {
+      return {};
+    }
+    std::string pair = Utf8Option(INTERNET_OPTION_PROXY_USERNAME);
+    pair.append(":").append(Utf8Option(INTERNET_OPTION_PROXY_PASSWORD));
+    return "Proxy-Authorization: Basic " + Base64(pair) + "\r\n";
+  }
+
+  std::string Utf8Option(DWORD option) {
+    DWORD size = 0;
+    InternetQueryOptionW(handle_.get(), option, nullptr, &size);
+    std::vector<wchar_t> text(size / sizeof(wchar_t) + 2, L'\0');
+    size = static_cast<DWORD>((text.size() - 1) * sizeof(wchar_t));
+    if (!InternetQueryOptionW(handle_.get(), option, text.data(), &size)) return {};
+    const int wide = static_cast<int>(wcsnlen(text.data(), text.size()));
+    const int bytes =
+        WideCharToMultiByte(CP_UTF8, 0, text.data(), wide, nullptr, 0, nullptr, nullptr);
+    std::string out(static_cast<std::size_t>(std::max(bytes, 0)), '\0');
+    if (bytes > 0) {
+      WideCharToMultiByte(CP_UTF8, 0, text.data(), wide, out.data(), bytes, nullptr, nullptr);
+    }
+    return out;
+  }
+
+  static std::string Base64(std::string_view bytes) {
+    static constexpr char kDigits[] =
+        "ABCDEFGHIJKLMNOPQRSTUVWXYZabcdefghijklmnopqrstuvwxyz0123456789+/";
+    std::string out;
+    for (std::size_t i = 0; i < bytes.size(); i += 3) {
+      const std::size_t n = std::min<std::size_t>(3, bytes.size() - i);
+      uint32_t v = 0;
+      for (std::size_t k = 0; k < 3; ++k) {
+        v = (v << 8) | (k < n ? static_cast<unsigned char>(bytes[i + k]) : 0u);
+      }
+      for (std::size_t k = 0; k < 4; ++k) {
+        out.push_back(k <= n ? kDigits[(v >> (18 - 6 * k)) & 63] : '=');
+      }
+    }
+    return out;
+  }
+
+  // Whether the request goes through a proxy (INTERNET_REQFLAG_VIA_PROXY).
+  bool ViaProxy() {
+    DWORD flags = 0;
+    DWORD size = sizeof flags;
+    return InternetQueryOptionA(handle_.get(), INTERNET_OPTION_REQUEST_FLAGS, &flags, &size) &&
+           (flags & INTERNET_REQFLAG_VIA_PROXY) != 0;
+  }
+
+  // Whether the response began with a status line: Wine keeps it as a "Status" header, and gives
+  // none to bytes it took for an HTTP/0.9 answer.
+  bool HasStatusLine() {
+    char name[32] = "Status";
+    DWORD length = sizeof name - 1;
+    return HttpQueryInfoA(handle_.get(), HTTP_QUERY_CUSTOM, name, &length, nullptr) != FALSE;
+  }
+
+  // At the end of a chunked body: whether WinInet still holds the connection in the request,
+  // which it does only when the body ended without its last chunk (after the last chunk it gave
+  // the connection to its pool, or closed it and said so through the status callback).
+  bool ChunkedBodyCut() {
+    char text[32] = {};
+    DWORD length = sizeof text - 1;
+    if (!HttpQueryInfoA(handle_.get(), HTTP_QUERY_TRANSFER_ENCODING, text, &length, nullptr) ||
+        std::string_view(text, std::min<DWORD>(length, sizeof text - 1)) != "chunked" ||
+        t_connection_closed) {
+      return false;
+    }
+    unsigned char probe[8] = {};
+    DWORD size = 0;
+    if (InternetQueryOptionA(handle_.get(), INTERNET_OPTION_SECURITY_CERTIFICATE_STRUCT, probe,
+                             &size)) {
+      return false;
+    }
+    return GetLastError() != ERROR_INTERNET_INVALID_OPERATION;
+  }
+
   // HTTP_QUERY_RAW_HEADERS_CRLF: the status line and every header, each ended by CR LF.
   Status RawHeaders(std::string* headers) {
     DWORD size = 0;
@@ -221,13 +443,19 @@ class WinInetRequest final : public HttpRequest {
 
   uint64_t received_ = 0;
   uint32_t status_ = 0;
+  bool sent_ = false;
+  std::string retry_credentials_;  // a header line for the next Post, or empty
   InternetHandle handle_;
+  HINTERNET connection_;  // the connection's and the HttpClient's, which outlive the request
+  HINTERNET session_;
+  std::string path_;
+  Timeouts timeouts_;
 };
 
 class WinInetConnection final : public HttpConnection {
  public:
-  WinInetConnection(HINTERNET handle, const Timeouts& timeouts)
-      : handle_(handle), timeouts_(timeouts) {}
+  WinInetConnection(HINTERNET handle, HINTERNET session, const Timeouts& timeouts)
+      : handle_(handle), session_(session), timeouts_(timeouts) {}
 
   Status OpenRequest(std::string_view path, std::unique_ptr<HttpRequest>* request) override {
     request->reset();
@@ -240,12 +468,13 @@ class WinInetConnection final : public HttpConnection {
       return LastError();
     }
     ApplyTimeouts(handle, timeouts_);
-    *request = std::make_unique<WinInetRequest>(handle);
+    *request = std::make_unique<WinInetRequest>(handle, handle_.get(), session_, object, timeouts_);
     return Status::Ok();
   }
 
  private:
   InternetHandle handle_;
+  HINTERNET session_;
   Timeouts timeouts_;
 };
 
@@ -274,7 +503,7 @@ class WinInetClient final : public HttpClient {
       return LastError();
     }
     ApplyTimeouts(handle, timeouts_);
-    *connection = std::make_unique<WinInetConnection>(handle, timeouts_);
+    *connection = std::make_unique<WinInetConnection>(handle, session_.get(), timeouts_);
     return Status::Ok();
   }
 

@@ -162,14 +162,6 @@ bool IsXmlName(std::wstring_view name) {
   return true;
 }
 
-bool UnderWine() {
-  static const bool wine = [] {
-    HMODULE ntdll = GetModuleHandleA("ntdll.dll");
-    return ntdll != nullptr && GetProcAddress(ntdll, "wine_get_version") != nullptr;
-  }();
-  return wine;
-}
-
 // Takes out the layout libxml2's formatter adds: CR LF and tabs between '>' and '<', outside
 // CDATA sections and comments.
 std::wstring WithoutFormatterLayout(std::wstring_view xml) {
@@ -575,6 +567,14 @@ class MsxmlFactory final : public XmlFactory {
 };
 
 }  // namespace
+
+bool UnderWine() {
+  static const bool wine = [] {
+    HMODULE ntdll = GetModuleHandleA("ntdll.dll");
+    return ntdll != nullptr && GetProcAddress(ntdll, "wine_get_version") != nullptr;
+  }();
+  return wine;
+}
 
 XmlFactory& DefaultXmlFactory() { return ProcessWide<MsxmlFactory>(); }
 
