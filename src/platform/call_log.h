@@ -1,0 +1,126 @@
+// CallLog: the diagnostic log a site switches on in qx_interface.ini. One file a day in the
+// log's folder (qx_interface-YYYYMMDD.log); every record is whole, stamped with local time,
+// process and thread, and written to the system as it is made, so that a call that hangs or a
+// host that is killed leaves on disk what was under way. Passwords are masked before anything
+// is written. A record that cannot be written changes nothing of the call; the first such
+// failure is told in the next record that can be written. Past the size limit the oldest
+// day's file goes.
+//
+// LoggingPrompts and LoggingHttpClient sit in front of the real prompts and HTTP client and
+// record each box, dialog and exchange when the log is on; off, they only pass calls through.
+#ifndef QX_PLATFORM_CALL_LOG_H_
+#define QX_PLATFORM_CALL_LOG_H_
+
+#include <atomic>
+#include <chrono>
+#include <cstdint>
+#include <memory>
+#include <mutex>
+#include <string>
+#include <string_view>
+#include <vector>
+
+#include "platform/http_client.h"
+#include "platform/log_files.h"
+#include "platform/prompts.h"
+
+namespace qx::platform {
+
+// The library's version and build, as the log's first record of a configuration gives them.
+extern const char kLibraryVersion[];
+extern const char kLibraryBuild[];
+
+struct LogSettings {
+  std::string folder;                       // empty: no log
+  char separator = '/';                     // between the folder and a file's name
+  uint64_t max_bytes = uint64_t{50} << 20;  // all days' files together
+  bool wire = false;                        // every body whole, not only excerpts of the reply
+  std::chrono::seconds call_limit{0};       // a whole business call; 0: none
+  std::vector<std::string> ignored;         // keys or values not taken, said once in the log
+};
+
+class CallLog {
+ public:
+  static constexpr std::size_t kExcerpt = 1024;  // the first and last bytes of a long text
+
+  CallLog() = default;
+  CallLog(const CallLog&) = delete;
+  CallLog& operator=(const CallLog&) = delete;
+  virtual ~CallLog() = default;
+
+  // Takes settings from now on (a folder of "" closes the log).
+  void Configure(LogSettings settings);
+  bool on() const { return on_.load(std::memory_order_relaxed); }
+  bool wire() const { return wire_.load(std::memory_order_relaxed); }
+
+  // One record of one line.
+  void Line(std::string_view what);
+  // One record: what, the length, then the bytes whole (passwords masked).
+  void Text(std::string_view what, std::string_view bytes);
+  // The same with only the first and last kExcerpt bytes of a longer text, unless at wire level.
+  void Excerpt(std::string_view what, std::string_view bytes);
+
+  // xml with the content of every element whose name holds "password", "passwd" or "pwd" (any
+  // case) replaced by "***".
+  static std::string Masked(std::string_view xml);
+
+ private:
+  void Write(std::string_view what, const std::string* bytes);
+  bool OpenFor(const LogStamp& stamp);
+  void Trim();
+
+  std::atomic<bool> on_{false};
+  std::atomic<bool> wire_{false};
+  std::mutex mutex_;
+  LogSettings settings_;
+  std::unique_ptr<AppendFile> file_;
+  std::string day_;           // YYYYMMDD of file_
+  std::string said_ignored_;  // what of settings_.ignored was last said
+  std::string lost_;          // the first failure not yet told
+  bool lost_told_ = false;    // once per process
+  uint64_t since_trim_ = 0;
+  std::chrono::steady_clock::time_point next_open_;
+};
+
+class LoggingPrompts final : public Prompts {
+ public:
+  LoggingPrompts(Prompts& inner, CallLog& log) : inner_(inner), log_(log) {}
+  BoxAnswer ShowBox(std::string_view text, std::string_view caption, BoxButtons buttons,
+                    BoxIcon icon) override;
+  std::string AskPassword(std::string_view label, std::size_t max_length) override;
+  std::optional<Credentials> AskCredentials(std::string_view target) override;
+
+ private:
+  Prompts& inner_;
+  CallLog& log_;
+};
+
+class LoggingHttpClient final : public HttpClient {
+ public:
+  LoggingHttpClient(HttpClient& inner, CallLog& log) : inner_(inner), log_(log) {}
+  Status Connect(const std::string& server, uint16_t port,
+                 std::unique_ptr<HttpConnection>* connection) override;
+  void SetTimeouts(std::chrono::milliseconds connect, std::chrono::milliseconds stall) override {
+    inner_.SetTimeouts(connect, stall);
+  }
+  void SetDeadline(std::chrono::steady_clock::time_point deadline,
+                   std::chrono::seconds limit) override {
+    inner_.SetDeadline(deadline, limit);
+  }
+
+ private:
+  HttpClient& inner_;
+  CallLog& log_;
+};
+
+// Milliseconds since start, as the log writes a step's wall time.
+inline std::string ElapsedMs(std::chrono::steady_clock::time_point start) {
+  return std::to_string(std::chrono::duration_cast<std::chrono::milliseconds>(
+                            std::chrono::steady_clock::now() - start)
+                            .count()) +
+         " ms";
+}
+
+}  // namespace qx::platform
+
+#endif  // QX_PLATFORM_CALL_LOG_H_
