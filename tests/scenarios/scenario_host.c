@@ -1161,8 +1161,8 @@ static void LogBytes(struct Bytes* out) {
   Append(out, "", 0);
   for (i = 0; i < n; ++i) {
     struct Bytes file = {0};
-    char path[300];
-    snprintf(path, sizeof path, "log%c%s", g_library_path[0] == '/' ? '/' : '\\', g_names[i]);
+    char path[sizeof g_names[0] + 8];
+    snprintf(path, sizeof path, "log/%.259s", g_names[i]);
     ReadWhole(path, &file);
     Append(out, file.p, file.n);
     Clear(&file);
