@@ -43,7 +43,7 @@ bool IsAbsolute(const std::string& path) {
 void InsuranceInterface::ConfigureLog(config::IniFile* ini, int32_t result,
                                       const std::string& message) {
   std::vector<std::pair<std::string, std::string>> entries;
-  platform::LogSettings settings;
+  LogSettings settings;
   if (ini != nullptr && ini->Entries(kLogSection, &entries)) {
     std::string folder;
     for (const auto& [key, value] : entries) {
@@ -78,8 +78,8 @@ void InsuranceInterface::ConfigureLog(config::IniFile* ini, int32_t result,
   const uint64_t max_bytes = settings.max_bytes;
   log_.Configure(std::move(settings));
   if (!log_.on()) return;
-  std::string record = "init_handle: library " + std::string(platform::kLibraryVersion) +
-                       " (built " + platform::kLibraryBuild + "), configuration " + config_path_;
+  std::string record = "init_handle: library " + std::string(kLibraryVersion) +
+                       " (" + kLibraryBuild + "), configuration " + config_path_;
   for (const char* key : {"server", "port", "servlet", "com"}) {
     record += std::string(", ") + key + "=" + ini->GetValue("center", key, false);
   }
@@ -104,7 +104,7 @@ int32_t InsuranceInterface::BusinessHandle(const char* request, char* reply) {
   }
   const int32_t result = RunBusiness(request, reply);
   log_.Excerpt("business_handle #" + number + " output", output_);
-  log_.Line("business_handle #" + number + " ends after " + platform::ElapsedMs(start) +
+  log_.Line("business_handle #" + number + " ends after " + ElapsedMs(start) +
             ": result " + std::to_string(result) + ", status " + std::to_string(status_) +
             ", message \"" + message_ + "\"");
   return result;
@@ -122,10 +122,10 @@ void InsuranceInterface::BeginExchange(const std::string& request) {
 void InsuranceInterface::EndExchange(const Status& sent, const std::string& reply) {
   if (!log_.on()) return;
   if (!sent.ok()) {
-    log_.Line("exchange failed after " + platform::ElapsedMs(exchange_start_) + ": " +
+    log_.Line("exchange failed after " + ElapsedMs(exchange_start_) + ": " +
               sent.words());
   } else {
-    log_.Excerpt("exchange ends after " + platform::ElapsedMs(exchange_start_) + ": the reply, " +
+    log_.Excerpt("exchange ends after " + ElapsedMs(exchange_start_) + ": the reply, " +
                      std::to_string(reply.size()) + " bytes",
                  reply);
   }

@@ -37,7 +37,7 @@ int32_t InsuranceInterface::RunCardSteps(message::Reply& reply) {
   log_.Line("card work begins: library " + card_library_name() + ", port " +
             std::to_string(card_port()));
   card::CardWork work = card::RunCardWork(env, card_library_name(), card_port(), reply.text());
-  log_.Line("card work ends after " + platform::ElapsedMs(start) + ": result " +
+  log_.Line("card work ends after " + ElapsedMs(start) + ": result " +
             std::to_string(work.result) + ", message \"" + work.message + "\"");
   if (work.result == status::kUnpackFailed) {
     SetStatus(status::kUnpackFailed);  // the reply could not be worked on: this table's words

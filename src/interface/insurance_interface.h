@@ -21,7 +21,7 @@
 #include <string_view>
 
 #include "message/row_store.h"
-#include "platform/call_log.h"
+#include "interface/call_log.h"
 #include "platform/env.h"
 #include "transport/center_connection.h"
 
@@ -108,9 +108,9 @@ class InsuranceInterface {
 
   platform::Env& env_;
   // Declared before connection_, which holds the two in front of the real ones.
-  platform::CallLog log_;
-  platform::LoggingPrompts logged_prompts_;
-  platform::LoggingHttpClient logged_http_;
+  CallLog log_;
+  LoggingPrompts logged_prompts_;
+  LoggingHttpClient logged_http_;
   std::chrono::seconds call_limit_{0};
   std::chrono::steady_clock::time_point exchange_start_;
   uint32_t call_number_ = 0;

@@ -128,7 +128,10 @@ class HttpClient {
 };
 
 // The words of a call that ran past its limit, as both clients give them.
-std::string DeadlineText(std::chrono::seconds limit);
+inline std::string DeadlineText(std::chrono::seconds limit) {
+  return "the call ran past its limit of " + std::to_string(limit.count()) +
+         " s (call_timeout in [log]); the request is not sent again";
+}
 
 // A fresh client of the real platform, for tools and tests that want one of their own.
 std::unique_ptr<HttpClient> NewHttpClient();

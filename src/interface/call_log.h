@@ -8,8 +8,8 @@
 //
 // LoggingPrompts and LoggingHttpClient sit in front of the real prompts and HTTP client and
 // record each box, dialog and exchange when the log is on; off, they only pass calls through.
-#ifndef QX_PLATFORM_CALL_LOG_H_
-#define QX_PLATFORM_CALL_LOG_H_
+#ifndef QX_INTERFACE_CALL_LOG_H_
+#define QX_INTERFACE_CALL_LOG_H_
 
 #include <atomic>
 #include <chrono>
@@ -24,7 +24,8 @@
 #include "platform/log_files.h"
 #include "platform/prompts.h"
 
-namespace qx::platform {
+
+namespace qx {
 
 // The library's version and build, as the log's first record of a configuration gives them.
 extern const char kLibraryVersion[];
@@ -66,14 +67,14 @@ class CallLog {
 
  private:
   void Write(std::string_view what, const std::string* bytes);
-  bool OpenFor(const LogStamp& stamp);
+  bool OpenFor(const platform::LogStamp& stamp);
   void Trim();
 
   std::atomic<bool> on_{false};
   std::atomic<bool> wire_{false};
   std::mutex mutex_;
   LogSettings settings_;
-  std::unique_ptr<AppendFile> file_;
+  std::unique_ptr<platform::AppendFile> file_;
   std::string day_;           // YYYYMMDD of file_
   std::string said_ignored_;  // what of settings_.ignored was last said
   std::string lost_;          // the first failure not yet told
@@ -82,24 +83,24 @@ class CallLog {
   std::chrono::steady_clock::time_point next_open_;
 };
 
-class LoggingPrompts final : public Prompts {
+class LoggingPrompts final : public platform::Prompts {
  public:
-  LoggingPrompts(Prompts& inner, CallLog& log) : inner_(inner), log_(log) {}
-  BoxAnswer ShowBox(std::string_view text, std::string_view caption, BoxButtons buttons,
-                    BoxIcon icon) override;
+  LoggingPrompts(platform::Prompts& inner, CallLog& log) : inner_(inner), log_(log) {}
+  platform::BoxAnswer ShowBox(std::string_view text, std::string_view caption, platform::BoxButtons buttons,
+                    platform::BoxIcon icon) override;
   std::string AskPassword(std::string_view label, std::size_t max_length) override;
-  std::optional<Credentials> AskCredentials(std::string_view target) override;
+  std::optional<platform::Credentials> AskCredentials(std::string_view target) override;
 
  private:
-  Prompts& inner_;
+  platform::Prompts& inner_;
   CallLog& log_;
 };
 
-class LoggingHttpClient final : public HttpClient {
+class LoggingHttpClient final : public platform::HttpClient {
  public:
-  LoggingHttpClient(HttpClient& inner, CallLog& log) : inner_(inner), log_(log) {}
+  LoggingHttpClient(platform::HttpClient& inner, CallLog& log) : inner_(inner), log_(log) {}
   Status Connect(const std::string& server, uint16_t port,
-                 std::unique_ptr<HttpConnection>* connection) override;
+                 std::unique_ptr<platform::HttpConnection>* connection) override;
   void SetTimeouts(std::chrono::milliseconds connect, std::chrono::milliseconds stall) override {
     inner_.SetTimeouts(connect, stall);
   }
@@ -109,7 +110,7 @@ class LoggingHttpClient final : public HttpClient {
   }
 
  private:
-  HttpClient& inner_;
+  platform::HttpClient& inner_;
   CallLog& log_;
 };
 
@@ -121,6 +122,6 @@ inline std::string ElapsedMs(std::chrono::steady_clock::time_point start) {
          " ms";
 }
 
-}  // namespace qx::platform
+}  // namespace qx
 
-#endif  // QX_PLATFORM_CALL_LOG_H_
+#endif  // QX_INTERFACE_CALL_LOG_H_

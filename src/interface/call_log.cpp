@@ -1,5 +1,5 @@
 // The diagnostic log's records, and the prompts and HTTP client that feed it.
-#include "platform/call_log.h"
+#include "interface/call_log.h"
 
 #include <algorithm>
 #include <cstdio>
@@ -7,11 +7,26 @@
 #include <string_view>
 #include <utility>
 
-namespace qx::platform {
+#include "qx_interface.h"
 
-// One place for the version, to be read from the public header's macro once it has one.
-const char kLibraryVersion[] = "1.1.0";
-const char kLibraryBuild[] = __DATE__ " " __TIME__
+namespace qx {
+
+using platform::BoxAnswer;
+using platform::BoxButtons;
+using platform::BoxIcon;
+using platform::CredentialAnswer;
+using platform::Credentials;
+using platform::FolderEntry;
+using platform::HttpConnection;
+using platform::HttpHeader;
+using platform::HttpRequest;
+using platform::LogStamp;
+using platform::Prompts;
+
+
+// The version is the public header's; the build names the compiler and the platform.
+const char kLibraryVersion[] = QX_INTERFACE_VERSION_STRING;
+const char kLibraryBuild[] = "g++ " __VERSION__
 #if defined(_WIN64)
                                       " win64"
 #elif defined(_WIN32)
@@ -42,11 +57,6 @@ std::string TwoDigits(int value) {
 }
 
 }  // namespace
-
-std::string DeadlineText(std::chrono::seconds limit) {
-  return "the call ran past its limit of " + std::to_string(limit.count()) +
-         " s (call_timeout in [log]); the request is not sent again";
-}
 
 std::string CallLog::Masked(std::string_view xml) {
   std::string out;
@@ -122,7 +132,7 @@ bool CallLog::OpenFor(const LogStamp& stamp) {
   day_ = day;
   next_open_ = now + std::chrono::seconds(1);
   const std::string path = settings_.folder + settings_.separator + kPrefix + day + kSuffix;
-  const Status opened = OpenAppendFile(settings_.folder, path, &file_);
+  const Status opened = platform::OpenAppendFile(settings_.folder, path, &file_);
   if (!opened.ok()) {
     if (lost_.empty()) lost_ = opened.words();
     return false;
@@ -133,7 +143,7 @@ bool CallLog::OpenFor(const LogStamp& stamp) {
 
 void CallLog::Trim() {
   since_trim_ = 0;
-  std::vector<FolderEntry> files = ListFiles(settings_.folder, kPrefix, kSuffix);
+  std::vector<FolderEntry> files = platform::ListFiles(settings_.folder, kPrefix, kSuffix);
   std::sort(files.begin(), files.end(),
             [](const FolderEntry& a, const FolderEntry& b) { return a.name < b.name; });
   uint64_t total = 0;
@@ -141,13 +151,13 @@ void CallLog::Trim() {
   const std::string today = kPrefix + day_ + kSuffix;
   for (const FolderEntry& entry : files) {
     if (total <= settings_.max_bytes || entry.name >= today) break;
-    if (RemoveFile(settings_.folder + settings_.separator + entry.name)) total -= entry.size;
+    if (platform::RemoveFile(settings_.folder + settings_.separator + entry.name)) total -= entry.size;
   }
 }
 
 void CallLog::Write(std::string_view what, const std::string* bytes) {
   try {
-    const LogStamp stamp = NowStamp();
+    const LogStamp stamp = platform::NowStamp();
     std::lock_guard<std::mutex> lock(mutex_);
     if (!OpenFor(stamp)) return;
     char head[96];
@@ -334,4 +344,4 @@ Status LoggingHttpClient::Connect(const std::string& server, uint16_t port,
   return made;
 }
 
-}  // namespace qx::platform
+}  // namespace qx
