@@ -7,6 +7,7 @@
 #include <string_view>
 #include <utility>
 
+#include "base/password_mask.h"
 #include "qx_interface.h"
 
 namespace qx {
@@ -41,15 +42,6 @@ namespace {
 constexpr char kPrefix[] = "qx_interface-";
 constexpr char kSuffix[] = ".log";
 
-char Lower(char c) { return c >= 'A' && c <= 'Z' ? static_cast<char>(c - 'A' + 'a') : c; }
-
-bool NamesPassword(std::string_view name) {
-  std::string lower;
-  for (char c : name) lower += Lower(c);
-  return lower.find("password") != std::string::npos || lower.find("passwd") != std::string::npos ||
-         lower.find("pwd") != std::string::npos;
-}
-
 std::string TwoDigits(int value) {
   char text[8];
   std::snprintf(text, sizeof text, "%02d", value % 100);
@@ -58,35 +50,13 @@ std::string TwoDigits(int value) {
 
 }  // namespace
 
-std::string CallLog::Masked(std::string_view xml) {
-  std::string out;
-  out.reserve(xml.size());
-  std::size_t i = 0;
-  while (i < xml.size()) {
-    const std::size_t open = xml.find('<', i);
-    if (open == std::string_view::npos) break;
-    const std::size_t close = xml.find('>', open);
-    if (close == std::string_view::npos) break;
-    out.append(xml.substr(i, close + 1 - i));
-    i = close + 1;
-    std::string_view tag = xml.substr(open + 1, close - open - 1);
-    if (tag.empty() || tag.front() == '/' || tag.front() == '?' || tag.front() == '!' ||
-        tag.back() == '/') {
-      continue;
-    }
-    tag = tag.substr(0, tag.find_first_of(" \t\r\n"));
-    if (!NamesPassword(tag)) continue;
-    const std::size_t next = xml.find('<', i);
-    if (next != i) out += "***";
-    i = next == std::string_view::npos ? xml.size() : next;
-  }
-  out.append(xml.substr(std::min(i, xml.size())));
-  return out;
-}
-
 void CallLog::Configure(LogSettings settings) {
   std::lock_guard<std::mutex> lock(mutex_);
   const bool same_place = settings.folder == settings_.folder;
+  if (settings.trace_file != settings_.trace_file) {
+    trace_.reset();
+    trace_failed_ = false;
+  }
   settings_ = std::move(settings);
   if (!same_place) {
     file_.reset();
@@ -94,7 +64,7 @@ void CallLog::Configure(LogSettings settings) {
     next_open_ = {};
   }
   wire_.store(settings_.wire, std::memory_order_relaxed);
-  on_.store(!settings_.folder.empty(), std::memory_order_relaxed);
+  on_.store(!settings_.folder.empty() || !settings_.trace_file.empty(), std::memory_order_relaxed);
 }
 
 void CallLog::Line(std::string_view what) {
@@ -103,7 +73,7 @@ void CallLog::Line(std::string_view what) {
 
 void CallLog::Text(std::string_view what, std::string_view bytes) {
   if (!on()) return;
-  const std::string masked = Masked(bytes);
+  const std::string masked = MaskPasswords(bytes);
   Write(std::string(what) + " (" + std::to_string(bytes.size()) + " bytes)", &masked);
 }
 
@@ -113,9 +83,9 @@ void CallLog::Excerpt(std::string_view what, std::string_view bytes) {
     Text(what, bytes);
     return;
   }
-  std::string cut = Masked(bytes.substr(0, kExcerpt));
+  std::string cut = MaskPasswords(bytes.substr(0, kExcerpt));
   cut += "\r\n[... " + std::to_string(bytes.size() - 2 * kExcerpt) + " bytes not logged ...]\r\n";
-  cut += Masked(bytes.substr(bytes.size() - kExcerpt));
+  cut += MaskPasswords(bytes.substr(bytes.size() - kExcerpt));
   Write(std::string(what) + " (" + std::to_string(bytes.size()) + " bytes, the first and last " +
             std::to_string(kExcerpt) + ")",
         &cut);
@@ -159,7 +129,16 @@ void CallLog::Write(std::string_view what, const std::string* bytes) {
   try {
     const LogStamp stamp = platform::NowStamp();
     std::lock_guard<std::mutex> lock(mutex_);
-    if (!OpenFor(stamp)) return;
+    const bool daily = !settings_.folder.empty() && OpenFor(stamp);
+    if (!settings_.trace_file.empty() && !trace_ && !trace_failed_) {
+      const std::size_t cut = settings_.trace_file.find_last_of("/\\");
+      trace_failed_ = !platform::OpenAppendFile(cut == std::string::npos
+                                                    ? std::string(".")
+                                                    : settings_.trace_file.substr(0, cut),
+                                                settings_.trace_file, &trace_)
+                           .ok();
+    }
+    if (!daily && !trace_) return;
     char head[96];
     std::snprintf(head, sizeof head, "%04d-%02d-%02d %02d:%02d:%02d.%03d [pid %lu tid %lu] ",
                   stamp.year, stamp.month, stamp.day, stamp.hour, stamp.minute, stamp.second,
@@ -184,6 +163,8 @@ void CallLog::Write(std::string_view what, const std::string* bytes) {
       record += *bytes;
     }
     record += "\r\n";
+    if (trace_ && !trace_->Write(record).ok()) trace_.reset();  // qxcall's trace: best effort
+    if (!daily) return;
     const Status written = file_->Write(record);
     if (!written.ok()) {
       if (lost_.empty()) lost_ = written.words();

@@ -20,6 +20,7 @@
 #include <string_view>
 #include <vector>
 
+#include "platform/env.h"
 #include "platform/http_client.h"
 #include "platform/log_files.h"
 #include "platform/prompts.h"
@@ -38,16 +39,20 @@ struct LogSettings {
   bool wire = false;                        // every body whole, not only excerpts of the reply
   std::chrono::seconds call_limit{0};       // a whole business call; 0: none
   std::vector<std::string> ignored;         // keys or values not taken, said once in the log
+  // A file that gets every record too (qxcall --trace hands its path in QX_INTERFACE_TRACE).
+  std::string trace_file;
 };
 
-class CallLog {
+class CallLog final : public platform::Notes {
  public:
   static constexpr std::size_t kExcerpt = 1024;  // the first and last bytes of a long text
 
   CallLog() = default;
   CallLog(const CallLog&) = delete;
   CallLog& operator=(const CallLog&) = delete;
-  virtual ~CallLog() = default;
+  ~CallLog() override = default;
+
+  void Note(std::string_view what) override { Line(what); }
 
   // Takes settings from now on (a folder of "" closes the log).
   void Configure(LogSettings settings);
@@ -61,10 +66,6 @@ class CallLog {
   // The same with only the first and last kExcerpt bytes of a longer text, unless at wire level.
   void Excerpt(std::string_view what, std::string_view bytes);
 
-  // xml with the content of every element whose name holds "password", "passwd" or "pwd" (any
-  // case) replaced by "***".
-  static std::string Masked(std::string_view xml);
-
  private:
   void Write(std::string_view what, const std::string* bytes);
   bool OpenFor(const platform::LogStamp& stamp);
@@ -75,6 +76,8 @@ class CallLog {
   std::mutex mutex_;
   LogSettings settings_;
   std::unique_ptr<platform::AppendFile> file_;
+  std::unique_ptr<platform::AppendFile> trace_;
+  bool trace_failed_ = false;
   std::string day_;           // YYYYMMDD of file_
   std::string said_ignored_;  // what of settings_.ignored was last said
   std::string lost_;          // the first failure not yet told

@@ -9,6 +9,7 @@
 //   call_timeout=0      seconds one exchange of a call may take (1 to 86400); 0 or absent: none
 #include <chrono>
 #include <cstdint>
+#include <cstdlib>
 #include <string>
 #include <utility>
 #include <vector>
@@ -73,6 +74,11 @@ void InsuranceInterface::ConfigureLog(config::IniFile* ini, int32_t result,
       settings.separator = separator;
     }
   }
+  // qxcall --trace FILE sets QX_INTERFACE_TRACE=FILE before it loads the library: the same
+  // records go there, at the section's level. A host that sets nothing gets nothing.
+  if (const char* trace = std::getenv("QX_INTERFACE_TRACE"); trace != nullptr && *trace != '\0') {
+    settings.trace_file = trace;
+  }
   call_limit_ = settings.call_limit;
   const bool wire = settings.wire;
   const uint64_t max_bytes = settings.max_bytes;
@@ -81,6 +87,10 @@ void InsuranceInterface::ConfigureLog(config::IniFile* ini, int32_t result,
   std::string record = "init_handle: library " + std::string(kLibraryVersion) +
                        " (" + kLibraryBuild + "), configuration " + config_path_;
   for (const char* key : {"server", "port", "servlet", "com"}) {
+    if (ini == nullptr) {
+      record += " (unreadable)";
+      break;
+    }
     record += std::string(", ") + key + "=" + ini->GetValue("center", key, false);
   }
   record += ", log level " + std::string(wire ? "wire" : "calls") + ", max_mb " +

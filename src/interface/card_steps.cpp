@@ -33,6 +33,7 @@ int32_t InsuranceInterface::RunCardSteps(message::Reply& reply) {
   // The card run's dialogs go through the log's prompts as the exchange's do.
   platform::Env env = env_;
   env.prompts = &logged_prompts_;
+  env.notes = log_.on() ? &log_ : nullptr;
   const auto start = std::chrono::steady_clock::now();
   log_.Line("card work begins: library " + card_library_name() + ", port " +
             std::to_string(card_port()));
