@@ -54,7 +54,7 @@ typedef int(QX_CALL* ConfigFn)(const char*, const char*, const char*, const char
 typedef int(QX_CALL* BusinessFn)(const char*, char*);
 typedef int(QX_CALL* ResultFn)(char*);
 
-enum { kMaxWild = 8, kMaxDialogs = 16, kMaxAnswers = 64 };
+enum { kMaxWild = 16, kMaxDialogs = 16, kMaxAnswers = 64 };
 
 /* ---- bytes, and patterns whose ${*} matches any bytes --------------------------------------- */
 
@@ -125,8 +125,11 @@ static const char* g_target;
 static int g_line;   /* the table line being played */
 static int g_failed; /* checks failed in this scenario */
 
+/* The first 240 bytes of a text that differs, or QX_SCENARIO_SHOW bytes. */
 static void Shown(const char* what, const char* p, size_t n) {
-  size_t i, shown = n < 240 ? n : 240;
+  const char* wanted = getenv("QX_SCENARIO_SHOW");
+  size_t i, limit = wanted != NULL ? (size_t)strtoul(wanted, NULL, 10) : 240,
+            shown = n < limit ? n : limit;
   fprintf(stderr, "    %s (%lu bytes): \"", what, (unsigned long)n);
   for (i = 0; i < shown; ++i) {
     unsigned char c = (unsigned char)p[i];
@@ -653,10 +656,13 @@ static int String(const char** c, struct Bytes* out) {
           return any;
         }
         if (end - name == 1 && *name == '*') {
+          if (out->nwild == kMaxWild) Fail("more than %d ${*} in one string", kMaxWild);
           if (out->nwild < kMaxWild) out->wild[out->nwild++] = out->n;
         } else if ((macro = Lookup(name, (size_t)(end - name))) != NULL) {
           size_t base = out->n;
           int w;
+          if (out->nwild + macro->nwild > kMaxWild)
+            Fail("more than %d ${*} in one string", kMaxWild);
           for (w = 0; w < macro->nwild && out->nwild < kMaxWild; ++w) {
             out->wild[out->nwild++] = base + macro->wild[w];
           }
@@ -1211,11 +1217,11 @@ static int RunScenario(int first, int last, int number, const char* name) {
   g_queued_count = 0;
   for (i = first; i < last; ++i) {
     static const char* const known[] = {
-        "skip",        "differs",       "ini",          "noini",     "card",          "answer",
-        "init",        "config",        "business",     "result",    "request",       "box",
-        "credentials", "password",      "card-after",   "ini-after", "define",        "readonly",
-        "faults",      "journal-after", "fork",         "env",       "wait",          "proxy-setting",
-        "folder-after", "log-after",    "log-lacks",    "log-during", "unwritable"};
+        "skip",         "differs",       "ini",        "noini",      "card",      "answer",
+        "init",         "config",        "business",   "result",     "request",   "box",
+        "credentials",  "password",      "card-after", "ini-after",  "define",    "readonly",
+        "faults",       "journal-after", "fork",       "env",        "wait",      "proxy-setting",
+        "folder-after", "log-after",     "log-lacks",  "log-during", "unwritable"};
     const char* c = g_lines[i].text;
     size_t k;
     g_line = g_lines[i].number;
