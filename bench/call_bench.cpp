@@ -49,6 +49,7 @@
 #include <cstdlib>
 #include <cstring>
 #include <ctime>
+#include <filesystem>
 #include <fstream>
 #include <functional>
 #include <iostream>
@@ -470,6 +471,10 @@ class Host {
     std::ofstream ini(dir_ + "/qx_interface.ini");
     ini << "[center]\r\nserver=127.0.0.1\r\nport=" << port << "\r\nservlet=" << kServlet
         << "\r\ncom=1\r\n\r\n";
+    // QX_BENCH_LOG=calls or wire: the library's diagnostic log on, in the scratch folder.
+    if (const char* level = std::getenv("QX_BENCH_LOG"); level != nullptr && *level != '\0') {
+      ini << "[log]\r\nfolder=log\r\nlevel=" << level << "\r\n";
+    }
     ini.close();
     if (chdir(dir_.c_str()) != 0) Die("chdir failed");
     handle_ = dlopen(library.c_str(), RTLD_NOW | RTLD_LOCAL);
@@ -489,6 +494,7 @@ class Host {
   ~Host() {
     // The library stays loaded: the process ends next. The scratch directory goes.
     std::remove((dir_ + "/qx_interface.ini").c_str());
+    std::filesystem::remove_all(dir_ + "/log");
     rmdir(dir_.c_str());
   }
 

@@ -11,7 +11,7 @@ bool AsksForCardWork(const std::function<int32_t(std::string_view)>& count_eleme
 
 CardWork RunCardWork(const platform::Env& env, const std::string& library_name, int32_t port,
                      std::string_view reply) {
-  CardLibrary card(*env.libraries, library_name, port);
+  CardLibrary card(*env.libraries, library_name, port, env.notes);
   CardRun run(card, *env.prompts, *env.xml);
   CardWork work;
   work.result = run.Run(reply);

@@ -3,6 +3,7 @@
 #include <cstring>
 #include <vector>
 
+#include "base/password_mask.h"
 #include "base/status_codes.h"
 #include "base/system_texts.h"
 #include "card/card_values.h"
@@ -37,8 +38,25 @@ class WipedBuffer {
 }  // namespace
 
 CardLibrary::CardLibrary(platform::LibraryLoader& loader, const std::string& library_name,
-                         int32_t port)
-    : port_(port), loaded_(loader.Load(library_name, &library_)) {}
+                         int32_t port, platform::Notes* notes)
+    : port_(port), loaded_(loader.Load(library_name, &library_)), notes_(notes) {
+  if (notes_ == nullptr) return;
+  if (library_) {
+    const std::string path = library_->FilePath();
+    notes_->Note("card: " + library_name + " loaded" + (path.empty() ? "" : " from " + path));
+  } else {
+    notes_->Note("card: " + library_name + " not loaded: " + loaded_.words());
+  }
+}
+
+int32_t CardLibrary::Told(const std::string& call, int32_t result) {
+  if (notes_ != nullptr) {
+    std::string line = "card: " + call + " -> " + std::to_string(result);
+    if (status_ < 0) line += ", status " + std::to_string(status_) + " \"" + message_ + "\"";
+    notes_->Note(line);
+  }
+  return result;
+}
 
 CardLibrary::~CardLibrary() = default;
 
@@ -101,35 +119,37 @@ void CardLibrary::SetFailure(int32_t failure_code) {
 int32_t CardLibrary::Reset() {
   auto reset = EntryPoint<platform::ICResetFunction>("ICReset", status::kNoICReset);
   if (reset == nullptr) {
-    return status::kNoICReset;
+    return Told("ICReset()", status::kNoICReset);
   }
   if (reset() < 0) {
     SetFailure(status::kResetStepFailed);
   }
-  return status_;
+  return Told("ICReset()", status_);
 }
 
 int32_t CardLibrary::Start() {
   auto start = EntryPoint<platform::ICStartFunction>("ICStart", status::kNoICStart);
+  const std::string call = "ICStart(" + std::to_string(port_) + ")";
   if (start == nullptr) {
-    return status_;
+    return Told(call, status_);
   }
   if (start(port_) < 0) {
     SetFailure(status::kStartStepFailed);
   }
-  return status_;
+  return Told(call, status_);
 }
 
-int32_t CardLibrary::Get(const std::string& name, std::string* value) {
+int32_t CardLibrary::Get(const std::string& name, std::string* value, bool secret) {
   value->clear();
   auto get = EntryPoint<platform::ICGetFunction>("ICGet", status::kNoICGet);
+  const std::string call = "ICGet(\"" + name + "\")";
   if (get == nullptr) {
-    return status_;
+    return Told(call, status_);
   }
   WipedBuffer buffer(kValueBufferRoom);
   if (get(name.c_str(), buffer.data()) < 0) {
     SetFailure(status::kGetStepFailed);
-    return status_;
+    return Told(call, status_);
   }
   // A value ended by its zero within the 100 bytes is taken exactly as the reader wrote it, a
   // lead byte without its trail included: the write step compares those very bytes. Only a
@@ -140,31 +160,35 @@ int32_t CardLibrary::Get(const std::string& name, std::string* value) {
   } else {
     value->assign(CutToWholeGbkCharacters(text, kValueBufferSize - 1));
   }
-  return status_;
+  return Told(call + ", value " +
+                  (secret || NamesPassword(name) ? std::string("***") : "\"" + *value + "\""),
+              status_);
 }
 
 int32_t CardLibrary::Put(const std::string& name, const std::string& value) {
   auto put = EntryPoint<platform::ICPutFunction>("ICPut", status::kNoICPut);
   if (put == nullptr) {
-    return status::kNoICPut;
+    return Told("ICPut(\"" + name + "\")", status::kNoICPut);
   }
   const int result = put(name.c_str(), value.c_str());
   if (result < 0) {
     SetFailure(status::kPutStepFailed);
   }
-  return result;
+  return Told("ICPut(\"" + name + "\", " +
+                  (NamesPassword(name) ? std::string("***") : "\"" + value + "\"") + ")",
+              result);
 }
 
 int32_t CardLibrary::Execute() {
   auto execute = EntryPoint<platform::ICExecuteFunction>("ICExecute", status::kNoICExecute);
   if (execute == nullptr) {
-    return status::kNoICExecute;
+    return Told("ICExecute(" + std::to_string(port_) + ")", status::kNoICExecute);
   }
   const int result = execute(port_);
   if (result < 0) {
     SetFailure(status::kExecuteStepFailed);
   }
-  return result;
+  return Told("ICExecute(" + std::to_string(port_) + ")", result);
 }
 
 }  // namespace qx::card

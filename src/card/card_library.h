@@ -14,6 +14,7 @@
 #include <string_view>
 
 #include "platform/dynamic_library.h"
+#include "platform/env.h"
 
 namespace qx::card {
 
@@ -26,7 +27,10 @@ class CardLibrary {
 
   // Loads library_name with loader. A failed load is not reported to the clerk or the host:
   // every entry point is then missing; loaded() keeps the loader's words.
-  CardLibrary(platform::LibraryLoader& loader, const std::string& library_name, int32_t port);
+  // Each load and entry point call, with its result and the message it leaves, is told to notes
+  // when it is not null (a card password's value never).
+  CardLibrary(platform::LibraryLoader& loader, const std::string& library_name, int32_t port,
+              platform::Notes* notes = nullptr);
   CardLibrary(const CardLibrary&) = delete;
   CardLibrary& operator=(const CardLibrary&) = delete;
   // Unloads the card library.
@@ -37,7 +41,8 @@ class CardLibrary {
   int32_t Reset();
   int32_t Start();
   // value receives the card's value (at most 99 bytes); empty when the call failed.
-  int32_t Get(const std::string& name, std::string* value);
+  // secret: the value is a password, never told to the notes.
+  int32_t Get(const std::string& name, std::string* value, bool secret = false);
   int32_t Put(const std::string& name, const std::string& value);
   int32_t Execute();
 
@@ -66,12 +71,15 @@ class CardLibrary {
   // -211 when that text cannot be had.
   void SetFailure(int32_t failure_code);
   void SetMessage(std::string_view head, std::string_view tail);
+  // Tells notes_ "card: <call> -> <result>", with the status and message after a failure.
+  int32_t Told(const std::string& call, int32_t result);
 
   std::string message_;
   int32_t port_;
   int32_t status_ = 0;
   std::unique_ptr<platform::DynamicLibrary> library_;
   Status loaded_;  // the loader's outcome, with its own words
+  platform::Notes* notes_;
 };
 
 }  // namespace qx::card

@@ -75,7 +75,7 @@ int32_t CardRun::Run(std::string_view reply) {
 
 bool CardRun::CheckPassword(const std::string& item_name) {
   std::string on_card;
-  if (card_.Get(item_name, &on_card) < 0) {
+  if (card_.Get(item_name, &on_card, /*secret=*/true) < 0) {
     WipeString(&on_card);
     return false;
   }

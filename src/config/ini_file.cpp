@@ -174,4 +174,18 @@ std::string IniFile::Transform(std::string_view value) {
   return out;
 }
 
+bool IniFile::Entries(std::string_view section,
+                      std::vector<std::pair<std::string, std::string>>* entries) const {
+  entries->clear();
+  for (const Section& candidate : sections_) {
+    if (candidate.name == section) {
+      for (std::size_t i = 0; i < candidate.keys.size(); ++i) {
+        entries->emplace_back(candidate.keys[i], candidate.values[i]);
+      }
+      return true;
+    }
+  }
+  return false;
+}
+
 }  // namespace qx::config

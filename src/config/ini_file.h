@@ -18,6 +18,7 @@
 #include <string>
 #include <string_view>
 #include <unordered_map>
+#include <utility>
 #include <vector>
 
 #include "base/status.h"
@@ -58,6 +59,10 @@ class IniFile {
 
   const std::string& message() const { return message_; }
   const std::string& path() const { return path_; }
+
+  // The keys and values of section in file order; false when there is no such section.
+  bool Entries(std::string_view section,
+               std::vector<std::pair<std::string, std::string>>* entries) const;
 
   // The store's content as it would be written, for tests and for Save.
   std::string Serialise(bool transform) const;

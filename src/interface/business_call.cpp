@@ -50,7 +50,7 @@ int32_t InsuranceInterface::Fail(int32_t code, char* reply, int32_t result) {
   return result;
 }
 
-int32_t InsuranceInterface::BusinessHandle(const char* request, char* reply) {
+int32_t InsuranceInterface::RunBusiness(const char* request, char* reply) {
   std::string request_text;
   bool have_request = request != nullptr;
   if (have_request) {
@@ -89,9 +89,11 @@ int32_t InsuranceInterface::BusinessHandle(const char* request, char* reply) {
     // The reply is written into the room the output text had, and becomes the output text.
     message::Reply center_reply(*env_.xml, std::move(output_));
     center_reply.text().clear();
+    BeginExchange(*assembled);
     const Status sent = connection_.Exchange(
         servlet_, *assembled, center_reply.text(),
         [&center_reply](std::string_view, std::size_t from) { center_reply.Feed(from); });
+    EndExchange(sent, center_reply.text());
     if (!sent.ok()) {
       output_ = center_reply.Release();  // its room, for the result XML
       SetStatus(status::kTransferFailed, sent.words());

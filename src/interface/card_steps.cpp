@@ -1,6 +1,7 @@
 // The card step of a business call: when the center's reply asks for card work ("readic" or
 // "writeic" blocks), one card run (card/card_dispatch.h), whose outcome becomes the interface
 // object's status and message, and whose read values replace the reply's text.
+#include <chrono>
 #include <string>
 #include <string_view>
 
@@ -29,7 +30,16 @@ int32_t InsuranceInterface::RunCardSteps(message::Reply& reply) {
   if (!work_asked) {
     return 0;
   }
-  card::CardWork work = card::RunCardWork(env_, card_library_name(), card_port(), reply.text());
+  // The card run's dialogs go through the log's prompts as the exchange's do.
+  platform::Env env = env_;
+  env.prompts = &logged_prompts_;
+  env.notes = log_.on() ? &log_ : nullptr;
+  const auto start = std::chrono::steady_clock::now();
+  log_.Line("card work begins: library " + card_library_name() + ", port " +
+            std::to_string(card_port()));
+  card::CardWork work = card::RunCardWork(env, card_library_name(), card_port(), reply.text());
+  log_.Line("card work ends after " + ElapsedMs(start) + ": result " +
+            std::to_string(work.result) + ", message \"" + work.message + "\"");
   if (work.result == status::kUnpackFailed) {
     SetStatus(status::kUnpackFailed);  // the reply could not be worked on: this table's words
     return work.result;

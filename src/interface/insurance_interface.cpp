@@ -43,8 +43,10 @@ int32_t LeadingNumber(const std::string& text) {
 
 InsuranceInterface::InsuranceInterface(platform::Env& env)
     : env_(env),
+      logged_prompts_(*env.prompts, log_),
+      logged_http_(*env.http, log_),
       card_library_name_(platform::kCardLibraryName),
-      connection_(*env.http, *env.prompts) {
+      connection_(logged_http_, logged_prompts_) {
   SetStatus(status::kOk);
   // The current directory of the host at the moment the library is loaded, whatever its length.
   const std::string directory = env_.files->CurrentDirectory();
@@ -72,7 +74,8 @@ int32_t InsuranceInterface::InitHandle(char* message) {
   int32_t result = -1;
 
   config::IniFile ini(*env_.files, *env_.prompts, config_path_);
-  if (!ini.Load().ok()) {
+  const bool loaded = ini.Load().ok();
+  if (!loaded) {
     local = texts::InitFileUnreadable(config_path_);
   } else {
     // Each failing key overwrites the message of an earlier one: the last failure wins.
@@ -112,6 +115,7 @@ int32_t InsuranceInterface::InitHandle(char* message) {
       }
     }
   }
+  ConfigureLog(loaded ? &ini : nullptr, result, local);
   OfferToBuffer(local, message);
   return result;
 }

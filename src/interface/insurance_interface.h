@@ -9,9 +9,11 @@
 //   business_call.cpp        business_handle, Assemble
 //   record_sets.cpp          SelectRecordSet, GetItem
 //   card_steps.cpp           RunCardSteps
+//   call_records.cpp         the [log] section, the diagnostic log's records of each call
 #ifndef QX_INTERFACE_INSURANCE_INTERFACE_H_
 #define QX_INTERFACE_INSURANCE_INTERFACE_H_
 
+#include <chrono>
 #include <cstdint>
 #include <memory>
 #include <optional>
@@ -19,10 +21,15 @@
 #include <string_view>
 
 #include "message/row_store.h"
+#include "interface/call_log.h"
 #include "platform/env.h"
 #include "transport/center_connection.h"
 
 namespace qx {
+
+namespace config {
+class IniFile;
+}  // namespace config
 
 namespace message {
 class Reply;
@@ -80,6 +87,15 @@ class InsuranceInterface {
  private:
   void SetCardPort(int32_t port);
 
+  // The diagnostic log (call_records.cpp): reads the optional [log] section of ini (nothing of
+  // it when it is absent; null ini: the file could not be read), then records init_handle.
+  void ConfigureLog(config::IniFile* ini, int32_t result, const std::string& message);
+  // business_handle's steps, recorded around RunBusiness.
+  int32_t RunBusiness(const char* request, char* reply);
+  // Before and after one exchange of a call: the completed request, the time limit, the reply.
+  void BeginExchange(const std::string& request);
+  void EndExchange(const Status& sent, const std::string& reply);
+
   // Status code, with the result XML offered to reply; returns result.
   int32_t Fail(int32_t code, char* reply, int32_t result);
   // The request with the user and login information the function needs; nullopt (status -801
@@ -91,6 +107,13 @@ class InsuranceInterface {
   int32_t RunCardSteps(message::Reply& reply);
 
   platform::Env& env_;
+  // Declared before connection_, which holds the two in front of the real ones.
+  CallLog log_;
+  LoggingPrompts logged_prompts_;
+  LoggingHttpClient logged_http_;
+  std::chrono::seconds call_limit_{0};
+  std::chrono::steady_clock::time_point exchange_start_;
+  uint32_t call_number_ = 0;
 
   std::string login_info_;
   std::string center_id_;

@@ -51,6 +51,9 @@ class DynamicLibrary {
 
   // The exported function of that exact name; null when the library exports none.
   virtual void* FindEntryPoint(const std::string& name) = 0;
+
+  // The file the system loaded, for the diagnostic log; empty where it cannot tell.
+  virtual std::string FilePath() const { return {}; }
 };
 
 class LibraryLoader {

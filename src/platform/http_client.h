@@ -84,6 +84,10 @@ class HttpRequest {
   // through prompts.AskCredentials. On Windows the system's credential dialog asks (modal) and
   // WinInet keeps the answer. kRetry when they were given, kCancel otherwise.
   virtual CredentialAnswer AskCredentials(Prompts& prompts) = 0;
+
+  // The status line and header lines of that response as received, each ended by CR LF, for
+  // the diagnostic log; empty where the client cannot tell.
+  virtual std::string Head() { return {}; }
 };
 
 class HttpConnection {
@@ -114,7 +118,20 @@ class HttpClient {
   // is out (a stalled center). Both are 60 seconds unless changed; tests shorten them. There is
   // no limit on the whole exchange. Applies to connections and requests made afterwards.
   virtual void SetTimeouts(std::chrono::milliseconds connect, std::chrono::milliseconds stall) = 0;
+
+  // A limit on the whole business call: past deadline, whatever is under way (connecting,
+  // sending, waiting, reading) fails with kNetwork and words naming the limit of `limit`
+  // seconds, and nothing is sent again. limit 0 lifts it. Off unless set; clients that cannot
+  // enforce it ignore it.
+  virtual void SetDeadline(std::chrono::steady_clock::time_point /*deadline*/,
+                           std::chrono::seconds /*limit*/) {}
 };
+
+// The words of a call that ran past its limit, as both clients give them.
+inline std::string DeadlineText(std::chrono::seconds limit) {
+  return "the call ran past its limit of " + std::to_string(limit.count()) +
+         " s (call_timeout in [log]); the request is not sent again";
+}
 
 // A fresh client of the real platform, for tools and tests that want one of their own.
 std::unique_ptr<HttpClient> NewHttpClient();

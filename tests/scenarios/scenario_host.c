@@ -30,9 +30,11 @@
 #else
 #define _GNU_SOURCE
 #include <arpa/inet.h>
+#include <dirent.h>
 #include <dlfcn.h>
 #include <iconv.h>
 #include <netinet/in.h>
+#include <pthread.h>
 #include <sys/socket.h>
 #include <sys/stat.h>
 #include <sys/wait.h>
@@ -52,7 +54,7 @@ typedef int(QX_CALL* ConfigFn)(const char*, const char*, const char*, const char
 typedef int(QX_CALL* BusinessFn)(const char*, char*);
 typedef int(QX_CALL* ResultFn)(char*);
 
-enum { kMaxWild = 8, kMaxDialogs = 16, kMaxAnswers = 64 };
+enum { kMaxWild = 16, kMaxDialogs = 16, kMaxAnswers = 64 };
 
 /* ---- bytes, and patterns whose ${*} matches any bytes --------------------------------------- */
 
@@ -123,8 +125,11 @@ static const char* g_target;
 static int g_line;   /* the table line being played */
 static int g_failed; /* checks failed in this scenario */
 
+/* The first 240 bytes of a text that differs, or QX_SCENARIO_SHOW bytes. */
 static void Shown(const char* what, const char* p, size_t n) {
-  size_t i, shown = n < 240 ? n : 240;
+  const char* wanted = getenv("QX_SCENARIO_SHOW");
+  size_t i, limit = wanted != NULL ? (size_t)strtoul(wanted, NULL, 10) : 240,
+            shown = n < limit ? n : limit;
   fprintf(stderr, "    %s (%lu bytes): \"", what, (unsigned long)n);
   for (i = 0; i < shown; ++i) {
     unsigned char c = (unsigned char)p[i];
@@ -651,10 +656,13 @@ static int String(const char** c, struct Bytes* out) {
           return any;
         }
         if (end - name == 1 && *name == '*') {
+          if (out->nwild == kMaxWild) Fail("more than %d ${*} in one string", kMaxWild);
           if (out->nwild < kMaxWild) out->wild[out->nwild++] = out->n;
         } else if ((macro = Lookup(name, (size_t)(end - name))) != NULL) {
           size_t base = out->n;
           int w;
+          if (out->nwild + macro->nwild > kMaxWild)
+            Fail("more than %d ${*} in one string", kMaxWild);
           for (w = 0; w < macro->nwild && out->nwild < kMaxWild; ++w) {
             out->wild[out->nwild++] = base + macro->wild[w];
           }
@@ -1081,6 +1089,124 @@ static void CheckDialogs(void) {
   }
 }
 
+/* ---- the folder and the library's log ---------------------------------------------------------
+ */
+
+enum { kMaxNames = 64 };
+static char g_names[kMaxNames][260];
+
+static int CompareNames(const void* a, const void* b) {
+  return strcmp((const char*)a, (const char*)b);
+}
+
+/* The names in dir, sorted; a folder's name ends in '/'. */
+static int ListNames(const char* dir) {
+  int count = 0;
+#ifdef _WIN32
+  char pattern[4200];
+  WIN32_FIND_DATAA data;
+  HANDLE find;
+  snprintf(pattern, sizeof pattern, "%s\\*", dir);
+  find = FindFirstFileA(pattern, &data);
+  if (find != INVALID_HANDLE_VALUE) {
+    do {
+      if (strcmp(data.cFileName, ".") == 0 || strcmp(data.cFileName, "..") == 0) continue;
+      if (count < kMaxNames) {
+        snprintf(g_names[count++], sizeof g_names[0], "%s%s", data.cFileName,
+                 (data.dwFileAttributes & FILE_ATTRIBUTE_DIRECTORY) ? "/" : "");
+      }
+    } while (FindNextFileA(find, &data));
+    FindClose(find);
+  }
+#else
+  DIR* d = opendir(dir);
+  struct dirent* e;
+  while (d != NULL && (e = readdir(d)) != NULL) {
+    struct stat info;
+    char path[4400];
+    if (strcmp(e->d_name, ".") == 0 || strcmp(e->d_name, "..") == 0 || count >= kMaxNames) continue;
+    snprintf(path, sizeof path, "%s/%s", dir, e->d_name);
+    snprintf(g_names[count++], sizeof g_names[0], "%s%s", e->d_name,
+             stat(path, &info) == 0 && S_ISDIR(info.st_mode) ? "/" : "");
+  }
+  if (d != NULL) closedir(d);
+#endif
+  qsort(g_names, (size_t)count, sizeof g_names[0], CompareNames);
+  return count;
+}
+
+/* folder-after: the scratch folder's names and those of its folders one level down, a line
+ * each ("log/", "log/NAME"). */
+static void FolderNames(struct Bytes* out) {
+  char top[kMaxNames][260];
+  int i, j, n = ListNames(".");
+  memcpy(top, g_names, sizeof top);
+  Clear(out);
+  Append(out, "", 0);
+  for (i = 0; i < n; ++i) {
+    Append(out, top[i], strlen(top[i]));
+    Append(out, "\n", 1);
+    if (top[i][strlen(top[i]) - 1] == '/') {
+      int m;
+      char sub[300];
+      snprintf(sub, sizeof sub, "%.*s", (int)strlen(top[i]) - 1, top[i]);
+      m = ListNames(sub);
+      for (j = 0; j < m; ++j) {
+        Append(out, top[i], strlen(top[i]));
+        Append(out, g_names[j], strlen(g_names[j]));
+        Append(out, "\n", 1);
+      }
+    }
+  }
+}
+
+/* log-after, log-lacks, log-during: the files of folder "log", in name order, one after another. */
+static void LogBytes(struct Bytes* out) {
+  int i, n = ListNames("log");
+  Clear(out);
+  Append(out, "", 0);
+  for (i = 0; i < n; ++i) {
+    struct Bytes file = {0};
+    char path[sizeof g_names[0] + 8];
+    snprintf(path, sizeof path, "log/%.259s", g_names[i]);
+    ReadWhole(path, &file);
+    Append(out, file.p, file.n);
+    Clear(&file);
+  }
+}
+
+/* log-during MS: the log as it stands MS milliseconds after the next call began. */
+static struct Bytes g_during;
+static unsigned long g_during_ms;
+#ifdef _WIN32
+static HANDLE g_watcher;
+static DWORD WINAPI Watch(LPVOID unused) {
+  (void)unused;
+  Sleep((DWORD)g_during_ms);
+  LogBytes(&g_during);
+  return 0;
+}
+static void StartWatch(void) { g_watcher = CreateThread(NULL, 0, Watch, NULL, 0, NULL); }
+static void JoinWatch(void) {
+  if (g_watcher != NULL) WaitForSingleObject(g_watcher, INFINITE), CloseHandle(g_watcher);
+  g_watcher = NULL;
+}
+#else
+static pthread_t g_watcher;
+static int g_watching;
+static void* Watch(void* unused) {
+  (void)unused;
+  Pause(g_during_ms);
+  LogBytes(&g_during);
+  return NULL;
+}
+static void StartWatch(void) { g_watching = pthread_create(&g_watcher, NULL, Watch, NULL) == 0; }
+static void JoinWatch(void) {
+  if (g_watching) pthread_join(g_watcher, NULL);
+  g_watching = 0;
+}
+#endif
+
 /* Runs lines [first, last) as one scenario; returns 1 passed, 0 failed, -1 skipped. */
 static int RunScenario(int first, int last, int number, const char* name) {
   struct Api api;
@@ -1091,10 +1217,11 @@ static int RunScenario(int first, int last, int number, const char* name) {
   g_queued_count = 0;
   for (i = first; i < last; ++i) {
     static const char* const known[] = {
-        "skip",        "differs",       "ini",        "noini",     "card",    "answer",
-        "init",        "config",        "business",   "result",    "request", "box",
-        "credentials", "password",      "card-after", "ini-after", "define",  "readonly",
-        "faults",      "journal-after", "fork",       "env",       "wait",    "proxy-setting"};
+        "skip",         "differs",       "ini",        "noini",      "card",      "answer",
+        "init",         "config",        "business",   "result",     "request",   "box",
+        "credentials",  "password",      "card-after", "ini-after",  "define",    "readonly",
+        "faults",       "journal-after", "fork",       "env",        "wait",      "proxy-setting",
+        "folder-after", "log-after",     "log-lacks",  "log-during", "unwritable"};
     const char* c = g_lines[i].text;
     size_t k;
     g_line = g_lines[i].number;
@@ -1134,6 +1261,11 @@ static int RunScenario(int first, int last, int number, const char* name) {
       wrote_ini = 1;
     } else if (strcmp(word, "readonly") == 0) {
       MakeReadOnly("qx_interface.ini");
+    } else if (strcmp(word, "unwritable") == 0 && Word(&c, word, sizeof word)) {
+      struct Bytes nothing = {0};
+      Append(&nothing, "", 0);
+      WriteWhole(word, &nothing); /* a file where a folder would have to be made */
+      Clear(&nothing);
     } else if (strcmp(word, "card") == 0 && String(&c, &s)) {
       WriteWhole(card, &s);
     } else if (strcmp(word, "faults") == 0 && String(&c, &s)) {
@@ -1195,8 +1327,13 @@ static int RunScenario(int first, int last, int number, const char* name) {
       Pause(strtoul(word, NULL, 10));
     } else if (strcmp(word, "fork") == 0) {
       i = Forked(&api, i, last);
+    } else if (strcmp(word, "log-during") == 0 && Word(&c, word, sizeof word)) {
+      JoinWatch();
+      g_during_ms = strtoul(word, NULL, 10);
+      StartWatch();
     }
   }
+  JoinWatch();
   if (!Unload(api.lib, g_library_path)) Fail("the library stayed loaded");
   CollectDialogs();
   CheckRequests(first, last);
@@ -1211,6 +1348,20 @@ static int RunScenario(int first, int last, int number, const char* name) {
         String(&c, &s)) {
       ReadWhole(word[0] == 'c' ? card : word[0] == 'j' ? journal : "qx_interface.ini", &file);
       ExpectBytes(word, &s, file.p, file.n);
+    } else if (strcmp(word, "folder-after") == 0 && String(&c, &s)) {
+      FolderNames(&file);
+      ExpectBytes(word, &s, file.p, file.n);
+    } else if (strcmp(word, "log-after") == 0 && String(&c, &s)) {
+      LogBytes(&file);
+      ExpectBytes(word, &s, file.p, file.n);
+    } else if (strcmp(word, "log-lacks") == 0 && String(&c, &s)) {
+      LogBytes(&file);
+      if (s.n > 0 && Find(file.p, file.n, s.p, s.n) != NULL) {
+        Fail("log-lacks: the log holds the text");
+        Shown("text", s.p, s.n);
+      }
+    } else if (strcmp(word, "log-during") == 0 && Word(&c, word, sizeof word) && String(&c, &s)) {
+      ExpectBytes("log-during", &s, g_during.p ? g_during.p : "", g_during.n);
     }
     Clear(&file);
   }

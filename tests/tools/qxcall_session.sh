@@ -103,10 +103,12 @@ else
   [ "$(grep -c '^=== .* business_handle #[1-4]$' "$t")" = 4 ] || fail "trace: business_handle records"
   [ "$(grep -c '^=== .* result_handle(NULL)$' "$t")" = 4 ] || fail "trace: result_handle(NULL) records"
   [ "$(grep -c '^wall time: [0-9]*\.[0-9]\{3\} ms$' "$t")" = 13 ] || fail "trace: wall times"
+  ! grep -qF 123456 "$t" || fail "trace: the login password in clear"
   gbk_name=$(printf '王秀兰' | iconv -f UTF-8 -t GBK)
   gbk_ok=$(printf '初始化成功' | iconv -f UTF-8 -t GBK)
   LC_ALL=C grep -qF "  gbk: $gbk_ok" "$t" || fail "trace: the init message as GBK"
-  expect "$t" '  utf-8: 初始化成功' "  gbk: $login" "  utf-8: $login" \
+  masked=${login/123456/***}  # the trace never holds the password
+  expect "$t" '  utf-8: 初始化成功' "  gbk: $masked" "  utf-8: $masked" \
     'reply buffer: 300 bytes offered' 'result: -1' 'status: ErrorNo -115' \
     '  utf-8: 入参串中没有FunctionID.' \
     'handed back in the buffer: nothing (the 300 spaces are untouched)'

@@ -30,6 +30,7 @@
 #include <string>
 #include <vector>
 
+#include "base/password_mask.h"
 #include "pretty_reply.h"
 #include "qx_interface.h"
 
@@ -96,7 +97,11 @@ options:
   --trace FILE         append every call to FILE: the function, the texts handed
                        in and back (by the buffer and by result_handle, which is
                        then called after every business_handle), each as raw GBK
-                       and as UTF-8, the result, the status text, the wall time
+                       and as UTF-8, the result, the status text, the wall time;
+                       and the library's own records of each step as it begins
+                       and ends (the request as sent, each exchange, card calls,
+                       boxes), at the level of qx_interface.ini's [log] section;
+                       passwords masked
   --repeat N           run the list of requests N times (after one init_handle)
                        and print the time per business_handle call: min, median,
                        max; replies are printed for the first round only
@@ -746,6 +751,12 @@ class Host {
       return 2;
     }
     if (!o_.trace.empty()) {
+      // The library writes its records of each step into the same file.
+#ifdef _WIN32
+      _putenv_s("QX_INTERFACE_TRACE", o_.trace.c_str());
+#else
+      setenv("QX_INTERFACE_TRACE", o_.trace.c_str(), 1);
+#endif
       if (!trace_.Open(o_.trace)) {
         std::fprintf(stderr, "qxcall: cannot open %s: %s\n", o_.trace.c_str(),
                      std::strerror(errno));
@@ -841,7 +852,7 @@ class Host {
         text.size() == o_.buffer_size && text.find_first_not_of(' ') == std::string::npos;
     if (trace_.on()) {
       trace_.Begin(*timing, "business_handle #" + std::to_string(number));
-      trace_.Text("request", request);
+      trace_.Text("request", qx::MaskPasswords(request));
       trace_.Line("reply buffer: " + std::to_string(o_.buffer_size) + " bytes offered");
       trace_.Line("result: " + std::to_string(rc));
     }

@@ -11,6 +11,7 @@
 //    sanitizers do so) the caller is the interceptor and the folder is not searched, so a name
 //    the usual search does not find is tried beside this library explicitly.
 #include <dlfcn.h>
+#include <link.h>
 
 #include <memory>
 #include <string>
@@ -29,6 +30,14 @@ class PosixDynamicLibrary final : public DynamicLibrary {
   void* FindEntryPoint(const std::string& name) override {
     dlerror();
     return dlsym(handle_, name.c_str());
+  }
+
+  std::string FilePath() const override {
+    struct link_map* map = nullptr;
+    if (dlinfo(handle_, RTLD_DI_LINKMAP, &map) != 0 || map == nullptr || map->l_name == nullptr) {
+      return std::string();
+    }
+    return map->l_name;
   }
 
  private:

@@ -75,6 +75,7 @@
 #include <span>
 #include <string>
 #include <string_view>
+#include <tuple>
 #include <utility>
 #include <vector>
 
@@ -247,11 +248,13 @@ Status MultiFailure(const char* what, CURLMcode code) {
 struct ResponseHead {
   uint32_t status = 0;  // 0 until a status line "HTTP/x <3 digits>" was read
   std::vector<std::pair<std::string, std::string>> headers;  // names as spelled, values trimmed
+  std::string status_line;                                   // for the diagnostic log
 
   void ReadHeaderLine(std::string_view line) {
     while (!line.empty() && (line.back() == '\n' || line.back() == '\r')) line.remove_suffix(1);
     if (StartsWithNoCase(line, "HTTP/")) {
       *this = ResponseHead();
+      status_line.assign(line);
       const std::size_t space = line.find(' ');
       if (space != std::string_view::npos && line.size() >= space + 4 &&
           std::all_of(line.begin() + static_cast<std::ptrdiff_t>(space) + 1,
@@ -424,6 +427,11 @@ class CurlHttpRequest final : public HttpRequest {
   std::optional<std::string> Header(std::string_view name) override;
   Status Read(char* buffer, std::size_t size, std::size_t* read) override;
   CredentialAnswer AskCredentials(Prompts& prompts) override;
+  std::string Head() override {
+    std::string head = head_.status_line + "\r\n";
+    for (const auto& [name, value] : head_.headers) head += name + ": " + value + "\r\n";
+    return head;
+  }
 
  private:
   static size_t OnHeader(char* data, size_t size, size_t count, void* self);
@@ -463,6 +471,9 @@ class CurlHttpRequest final : public HttpRequest {
   std::chrono::milliseconds stall_timeout_{kDefaultStallTimeout};
   std::chrono::steady_clock::time_point last_progress_;
   curl_off_t last_bytes_ = -1;
+  // The whole call's limit (0: none), timed by the transfer loop's own clock.
+  std::chrono::steady_clock::time_point deadline_;
+  std::chrono::seconds call_limit_{0};
 
   bool has_credentials_ = false;
   Credentials credentials_;
@@ -568,6 +579,18 @@ class CurlHttpClient final : public HttpClient {
     stall_timeout_ = stall;
   }
 
+  void SetDeadline(std::chrono::steady_clock::time_point deadline,
+                   std::chrono::seconds limit) override {
+    std::lock_guard<std::mutex> lock(mutex_);
+    deadline_ = deadline;
+    limit_ = limit;
+  }
+  // The call's deadline and limit; a limit of 0 is none.
+  std::pair<std::chrono::steady_clock::time_point, std::chrono::seconds> Deadline() {
+    std::lock_guard<std::mutex> lock(mutex_);
+    return {deadline_, limit_};
+  }
+
   std::pair<std::chrono::milliseconds, std::chrono::milliseconds> Timeouts() {
     std::lock_guard<std::mutex> lock(mutex_);
     return {connect_timeout_, stall_timeout_};
@@ -635,6 +658,8 @@ class CurlHttpClient final : public HttpClient {
   std::unique_ptr<TransferSlot> idle_;
   std::chrono::milliseconds connect_timeout_ = kDefaultConnectTimeout;
   std::chrono::milliseconds stall_timeout_ = kDefaultStallTimeout;
+  std::chrono::steady_clock::time_point deadline_;
+  std::chrono::seconds limit_{0};
 };
 
 // ---- connection --------------------------------------------------------------------------------
@@ -781,6 +806,10 @@ Status CurlHttpRequest::Post(std::span<const HttpHeader> headers, std::string_vi
 
   auto [connect_timeout, stall_timeout] = client_.Timeouts();
   stall_timeout_ = stall_timeout;
+  std::tie(deadline_, call_limit_) = client_.Deadline();
+  if (call_limit_.count() > 0 && std::chrono::steady_clock::now() >= deadline_) {
+    return Status::Network(DeadlineText(call_limit_));  // nothing goes out past the limit
+  }
   CURL* easy = slot_->easy;
   if (!slot_->configured) {
     curl_easy_setopt(easy, CURLOPT_PROTOCOLS_STR, "http");
@@ -886,6 +915,13 @@ Status CurlHttpRequest::Drive(bool until_body_starts) {
       result_ = CURLE_OPERATION_TIMEDOUT;
       std::snprintf(error_buffer_, sizeof error_buffer_, "no data from %s for %lld ms",
                     server_label_.c_str(), static_cast<long long>(stall_timeout_.count()));
+      return Status::Ok();
+    }
+    if (call_limit_.count() > 0 && std::chrono::steady_clock::now() >= deadline_) {
+      Detach();
+      done_ = true;
+      result_ = CURLE_OPERATION_TIMEDOUT;
+      std::snprintf(error_buffer_, sizeof error_buffer_, "%s", DeadlineText(call_limit_).c_str());
       return Status::Ok();
     }
     code = curl_multi_poll(slot_->multi, nullptr, 0, 100, nullptr);

@@ -7,6 +7,7 @@
 //    clerk: the thread's error mode suppresses it around the load (SetThreadErrorMode).
 #include <windows.h>
 
+#include <algorithm>
 #include <memory>
 #include <string>
 
@@ -23,6 +24,12 @@ class Win32DynamicLibrary final : public DynamicLibrary {
 
   void* FindEntryPoint(const std::string& name) override {
     return reinterpret_cast<void*>(GetProcAddress(module_, name.c_str()));
+  }
+
+  std::string FilePath() const override {
+    char path[MAX_PATH + 1] = {};
+    const DWORD length = GetModuleFileNameA(module_, path, MAX_PATH);  // cut at MAX_PATH, ended
+    return length == 0 ? std::string() : std::string(path, std::min<DWORD>(length, MAX_PATH));
   }
 
  private:

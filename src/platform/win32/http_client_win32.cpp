@@ -146,6 +146,23 @@ class InternetHandle {
 struct Timeouts {
   DWORD connect = static_cast<DWORD>(kDefaultConnectTimeout.count());
   DWORD stall = static_cast<DWORD>(kDefaultStallTimeout.count());
+  // The whole call's limit (0: none) and when it runs out.
+  std::chrono::seconds limit{0};
+  std::chrono::steady_clock::time_point deadline;
+
+  bool Expired() const { return limit.count() > 0 && std::chrono::steady_clock::now() >= deadline; }
+  // The time-outs of one step, cut to what is left of the call's limit.
+  Timeouts Remaining() const {
+    Timeouts left = *this;
+    if (limit.count() > 0) {
+      const auto rest = std::chrono::duration_cast<std::chrono::milliseconds>(
+          deadline - std::chrono::steady_clock::now());
+      const DWORD ms = static_cast<DWORD>(std::clamp<long long>(rest.count(), 1, 0x7fffffff));
+      left.connect = std::min(left.connect, ms);
+      left.stall = std::min(left.stall, ms);
+    }
+    return left;
+  }
 };
 
 void ApplyTimeouts(HINTERNET handle, const Timeouts& timeouts) {
@@ -192,6 +209,10 @@ class WinInetRequest final : public HttpRequest {
     sent_ = true;
     received_ = 0;
     status_ = 0;
+    if (timeouts_.Expired()) {
+      return Status::Network(DeadlineText(timeouts_.limit));  // nothing goes out past the limit
+    }
+    ApplyTimeouts(handle_.get(), timeouts_.Remaining());
     std::string header_block;
     for (const HttpHeader& header : headers) {
       header_block.append(header.name).append(": ").append(header.value).append("\r\n");
@@ -204,7 +225,7 @@ class WinInetRequest final : public HttpRequest {
                           static_cast<DWORD>(header_block.size()),
                           body_copy.empty() ? nullptr : body_copy.data(),
                           static_cast<DWORD>(body_copy.size()))) {
-      return SendError();
+      return timeouts_.Expired() ? Status::Network(DeadlineText(timeouts_.limit)) : SendError();
     }
     t_connection_closed = false;
     DWORD code = 0;
@@ -224,6 +245,11 @@ class WinInetRequest final : public HttpRequest {
   }
 
   uint32_t status() const override { return status_; }
+
+  std::string Head() override {
+    std::string block;
+    return RawHeaders(&block).ok() ? block : std::string();
+  }
 
   std::optional<std::string> Header(std::string_view name) override {
     std::string block;
@@ -278,9 +304,20 @@ class WinInetRequest final : public HttpRequest {
   Status Read(char* buffer, std::size_t size, std::size_t* read) override {
     DWORD want = static_cast<DWORD>(std::min<std::size_t>(size, 0x7fffffff));
     DWORD got = 0;
+    if (timeouts_.limit.count() > 0) {
+      ApplyTimeouts(handle_.get(), timeouts_.Remaining());
+    }
+    if (timeouts_.Expired()) {
+      *read = 0;
+      return Status::Network(DeadlineText(timeouts_.limit));
+    }
     if (!InternetReadFile(handle_.get(), buffer, want, &got)) {
       *read = 0;
-      return LastError();
+      return timeouts_.Expired() ? Status::Network(DeadlineText(timeouts_.limit)) : LastError();
+    }
+    if (timeouts_.Expired() && got > 0) {
+      *read = 0;
+      return Status::Network(DeadlineText(timeouts_.limit));
     }
     *read = got;
     received_ += got;
@@ -497,6 +534,8 @@ class WinInetClient final : public HttpClient {
       session_.Reset(session);
       ApplyTimeouts(session, timeouts_);
     }
+    timeouts_.limit = limit_;
+    timeouts_.deadline = deadline_;
     HINTERNET handle = InternetConnectA(session_.get(), server.c_str(), port, nullptr, nullptr,
                                         INTERNET_SERVICE_HTTP, 0, kContext);
     if (handle == nullptr) {
@@ -516,7 +555,16 @@ class WinInetClient final : public HttpClient {
     }
   }
 
+  void SetDeadline(std::chrono::steady_clock::time_point deadline,
+                   std::chrono::seconds limit) override {
+    std::lock_guard<std::mutex> hold(lock_);
+    deadline_ = deadline;
+    limit_ = limit;
+  }
+
  private:
+  std::chrono::steady_clock::time_point deadline_;
+  std::chrono::seconds limit_{0};
   std::mutex lock_;
   InternetHandle session_;
   Timeouts timeouts_;
