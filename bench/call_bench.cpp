@@ -56,6 +56,7 @@
 #include <algorithm>
 #include <cerrno>
 #include <chrono>
+#include <cstdint>
 #include <cstdio>
 #include <cstdlib>
 #include <cstring>
@@ -452,9 +453,10 @@ class PagePool {
   // Each block starts with its size; 16 bytes keep it as aligned as malloc's.
   static constexpr std::size_t kHeader = 16;
 
+  // Never destroyed: documents may give their pages back until the process ends.
   static std::map<std::size_t, std::vector<char*>>& Lists() {
-    static std::map<std::size_t, std::vector<char*>> lists;
-    return lists;
+    static auto* lists = new std::map<std::size_t, std::vector<char*>>();
+    return *lists;
   }
   static void* Allocate(std::size_t size) {
     std::vector<char*>& list = Lists()[size];
