@@ -8,7 +8,7 @@
 #include "message/reply.h"
 #include "message/request.h"
 #include "message/row_store.h"
-#include "platform/code_page.h"
+#include "platform/posix/code_page.h"
 #include "platform/default_parts.h"
 
 namespace {

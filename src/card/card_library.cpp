@@ -5,7 +5,8 @@
 
 #include "base/status_codes.h"
 #include "base/system_texts.h"
-#include "card/card_values.h"
+#include "base/gbk_text.h"
+#include "platform/memory_wipe.h"
 
 namespace qx::card {
 namespace {
@@ -22,7 +23,7 @@ class WipedBuffer {
   explicit WipedBuffer(std::size_t size) : bytes_(size, '\0') {}
   WipedBuffer(const WipedBuffer&) = delete;
   WipedBuffer& operator=(const WipedBuffer&) = delete;
-  ~WipedBuffer() { WipeBytes(bytes_.data(), bytes_.size()); }
+  ~WipedBuffer() { platform::WipeBytes(bytes_.data(), bytes_.size()); }
 
   char* data() { return bytes_.data(); }
   // The zero-terminated text at the start, never reading beyond limit bytes.
@@ -77,7 +78,7 @@ void CardLibrary::SetStatus(int32_t code) {
 
 int32_t CardLibrary::FetchErrorText(std::string* text) {
   text->clear();
-  auto fetch = platform::EntryPointAs<platform::ICGeterrMsgFunction>(FindEntryPoint("ICGeterrMsg"));
+  auto fetch = platform::EntryPointAs<ICGeterrMsgFunction>(FindEntryPoint("ICGeterrMsg"));
   if (fetch == nullptr) {
     SetStatus(status::kNoICGeterrMsg);
     return status::kNoICGeterrMsg;
@@ -99,7 +100,7 @@ void CardLibrary::SetFailure(int32_t failure_code) {
 }
 
 int32_t CardLibrary::Reset() {
-  auto reset = EntryPoint<platform::ICResetFunction>("ICReset", status::kNoICReset);
+  auto reset = EntryPoint<ICResetFunction>("ICReset", status::kNoICReset);
   if (reset == nullptr) {
     return status::kNoICReset;
   }
@@ -110,7 +111,7 @@ int32_t CardLibrary::Reset() {
 }
 
 int32_t CardLibrary::Start() {
-  auto start = EntryPoint<platform::ICStartFunction>("ICStart", status::kNoICStart);
+  auto start = EntryPoint<ICStartFunction>("ICStart", status::kNoICStart);
   if (start == nullptr) {
     return status_;
   }
@@ -122,7 +123,7 @@ int32_t CardLibrary::Start() {
 
 int32_t CardLibrary::Get(const std::string& name, std::string* value) {
   value->clear();
-  auto get = EntryPoint<platform::ICGetFunction>("ICGet", status::kNoICGet);
+  auto get = EntryPoint<ICGetFunction>("ICGet", status::kNoICGet);
   if (get == nullptr) {
     return status_;
   }
@@ -144,7 +145,7 @@ int32_t CardLibrary::Get(const std::string& name, std::string* value) {
 }
 
 int32_t CardLibrary::Put(const std::string& name, const std::string& value) {
-  auto put = EntryPoint<platform::ICPutFunction>("ICPut", status::kNoICPut);
+  auto put = EntryPoint<ICPutFunction>("ICPut", status::kNoICPut);
   if (put == nullptr) {
     return status::kNoICPut;
   }
@@ -156,7 +157,7 @@ int32_t CardLibrary::Put(const std::string& name, const std::string& value) {
 }
 
 int32_t CardLibrary::Execute() {
-  auto execute = EntryPoint<platform::ICExecuteFunction>("ICExecute", status::kNoICExecute);
+  auto execute = EntryPoint<ICExecuteFunction>("ICExecute", status::kNoICExecute);
   if (execute == nullptr) {
     return status::kNoICExecute;
   }

@@ -29,7 +29,9 @@ int32_t InsuranceInterface::RunCardSteps(message::Reply& reply) {
   if (!work_asked) {
     return 0;
   }
-  card::CardWork work = card::RunCardWork(env_, card_library_name(), card_port(), reply.text());
+  // The card run reads the reply's own parse, and fills the card's values into it.
+  card::CardWork work =
+      card::RunCardWork(env_, card_library_name(), card_port(), reply.CardDocument());
   if (work.result == status::kUnpackFailed) {
     SetStatus(status::kUnpackFailed);  // the reply could not be worked on: this table's words
     return work.result;

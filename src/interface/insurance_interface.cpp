@@ -6,8 +6,8 @@
 
 #include "base/status_codes.h"
 #include "base/system_texts.h"
+#include "card/card_abi.h"
 #include "config/ini_file.h"
-#include "platform/dynamic_library.h"
 #include "platform/file_system.h"
 #include "platform/prompts.h"
 
@@ -43,7 +43,7 @@ int32_t LeadingNumber(const std::string& text) {
 
 InsuranceInterface::InsuranceInterface(platform::Env& env)
     : env_(env),
-      card_library_name_(platform::kCardLibraryName),
+      card_library_name_(card::kCardLibraryName),
       connection_(*env.http, *env.prompts) {
   SetStatus(status::kOk);
   // The current directory of the host at the moment the library is loaded, whatever its length.

@@ -7,7 +7,7 @@
 #include <string>
 #include <vector>
 
-#include "platform/code_page.h"
+#include "platform/posix/code_page.h"
 #include "platform/default_parts.h"
 #include "platform/xml_document.h"
 #include "support/gbk.h"
