@@ -3,9 +3,9 @@
 #include <cstring>
 #include <vector>
 
+#include "base/gbk_text.h"
 #include "base/status_codes.h"
 #include "base/system_texts.h"
-#include "base/gbk_text.h"
 #include "platform/memory_wipe.h"
 
 namespace qx::card {

@@ -48,8 +48,10 @@ int32_t CardRun::Run(std::string_view reply) {
   try {
     doc = xml_.NewDocument();
     doc->LoadXml(reply);
-  } catch (const std::exception&) {  // DomError, or no memory for the document
-    doc.reset();  // the read step reports it, once the reader is started
+  } catch (const std::exception&) {
+    // DomError, or no memory for the document: the read step reports it, once the reader is
+    // started.
+    doc.reset();
   }
   return Run(doc.get());
 }

@@ -42,9 +42,7 @@ int32_t LeadingNumber(const std::string& text) {
 }  // namespace
 
 InsuranceInterface::InsuranceInterface(platform::Env& env)
-    : env_(env),
-      card_library_name_(card::kCardLibraryName),
-      connection_(*env.http, *env.prompts) {
+    : env_(env), card_library_name_(card::kCardLibraryName), connection_(*env.http, *env.prompts) {
   SetStatus(status::kOk);
   // The current directory of the host at the moment the library is loaded, whatever its length.
   const std::string directory = env_.files->CurrentDirectory();

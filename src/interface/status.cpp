@@ -1,10 +1,10 @@
 // Status codes with their messages, the result XML, and the buffer rule.
 #include <cstring>
 
+#include "base/gbk_text.h"
 #include "base/status_codes.h"
 #include "base/system_texts.h"
 #include "interface/insurance_interface.h"
-#include "base/gbk_text.h"
 
 namespace qx {
 namespace {

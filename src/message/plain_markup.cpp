@@ -25,8 +25,7 @@ bool IsPlainText(std::string_view value) {
     const auto b = static_cast<unsigned char>(value[i]);
     if (IsGbkLead(b)) {
       // A whole GBK character: through UTF-8 and back it is the same two bytes.
-      if (i + 1 >= value.size() ||
-          !IsGbkTrail(static_cast<unsigned char>(value[i + 1]))) {
+      if (i + 1 >= value.size() || !IsGbkTrail(static_cast<unsigned char>(value[i + 1]))) {
         return false;
       }
       ++i;

@@ -9,8 +9,8 @@
 #include <string>
 
 #include "platform/env.h"
-#include "support/fake_card_reader.h"
 #include "platform/fake/fake_prompts.h"
+#include "support/fake_card_reader.h"
 #include "support/gbk.h"
 
 namespace qx::card {

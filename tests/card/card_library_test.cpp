@@ -27,9 +27,7 @@ class CardLibraryTest : public ::testing::Test {
     ASSERT_TRUE(reader_.faults().Parse(rules, &error)) << error;
   }
 
-  CardLibrary Open(int32_t port = 1) {
-    return CardLibrary(loader_, kCardLibraryName, port);
-  }
+  CardLibrary Open(int32_t port = 1) { return CardLibrary(loader_, kCardLibraryName, port); }
 
   FakeCardReader reader_;
   FakeLibraryLoader loader_;

@@ -15,10 +15,10 @@
 #include "card/card_run.h"
 #include "platform/dynamic_library.h"
 #include "platform/env.h"
-#include "support/fake_card_reader.h"
 #include "platform/fake/fake_prompts.h"
 #include "platform/xml_document.h"
 #include "support/card_sim.h"
+#include "support/fake_card_reader.h"
 #include "support/gbk.h"
 
 namespace qx::card {

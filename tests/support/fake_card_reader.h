@@ -51,7 +51,8 @@ class FakeCardReader final : public qxic::SimulatedCardReader {
 
 class FakeLibraryLoader final : public LibraryLoader {
  public:
-  explicit FakeLibraryLoader(FakeCardReader& reader, std::string library_name = card::kCardLibraryName)
+  explicit FakeLibraryLoader(FakeCardReader& reader,
+                             std::string library_name = card::kCardLibraryName)
       : reader_(reader), library_name_(std::move(library_name)) {}
 
   // Null for any other name than the library's, and when the library is absent.
