@@ -8,8 +8,8 @@
 #include "message/reply.h"
 #include "message/request.h"
 #include "message/row_store.h"
-#include "platform/code_page.h"
 #include "platform/default_parts.h"
+#include "platform/posix/code_page.h"
 
 namespace {
 

@@ -9,8 +9,11 @@ bool AsksForCardWork(const std::function<int32_t(std::string_view)>& count_eleme
   return count_elements("writeic") >= 1 || count_elements("readic") >= 1;
 }
 
-CardWork RunCardWork(const platform::Env& env, const std::string& library_name, int32_t port,
-                     std::string_view reply) {
+namespace {
+
+template <typename Source>
+CardWork RunOver(const platform::Env& env, const std::string& library_name, int32_t port,
+                 Source reply) {
   CardLibrary card(*env.libraries, library_name, port, env.notes);
   CardRun run(card, *env.prompts, *env.xml);
   CardWork work;
@@ -21,6 +24,18 @@ CardWork RunCardWork(const platform::Env& env, const std::string& library_name, 
     work.card_xml = run.card_xml();
   }
   return work;
+}
+
+}  // namespace
+
+CardWork RunCardWork(const platform::Env& env, const std::string& library_name, int32_t port,
+                     platform::XmlDocument* reply) {
+  return RunOver(env, library_name, port, reply);
+}
+
+CardWork RunCardWork(const platform::Env& env, const std::string& library_name, int32_t port,
+                     std::string_view reply) {
+  return RunOver(env, library_name, port, reply);
 }
 
 }  // namespace qx::card

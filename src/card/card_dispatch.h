@@ -9,6 +9,7 @@
 #include <string_view>
 
 #include "platform/env.h"
+#include "platform/xml_document.h"
 
 namespace qx::card {
 
@@ -25,8 +26,12 @@ struct CardWork {
   std::string card_xml;  // the reply with the card's values; empty when nothing was read
 };
 
-// One card run over the reply with the card library library_name on port, through env's
-// loader, prompts and DOM. The library is unloaded before this returns.
+// One card run over the parsed reply (CardRun::Run: its "readic" values are filled in; null when
+// it could not be parsed) with the card library library_name on port, through env's loader and
+// prompts. The library is unloaded before this returns.
+CardWork RunCardWork(const platform::Env& env, const std::string& library_name, int32_t port,
+                     platform::XmlDocument* reply);
+// The same over the reply's text, parsed once with env's DOM.
 CardWork RunCardWork(const platform::Env& env, const std::string& library_name, int32_t port,
                      std::string_view reply);
 

@@ -3,10 +3,11 @@
 #include <cstring>
 #include <vector>
 
+#include "base/gbk_text.h"
 #include "base/password_mask.h"
 #include "base/status_codes.h"
 #include "base/system_texts.h"
-#include "card/card_values.h"
+#include "platform/memory_wipe.h"
 
 namespace qx::card {
 namespace {
@@ -23,7 +24,7 @@ class WipedBuffer {
   explicit WipedBuffer(std::size_t size) : bytes_(size, '\0') {}
   WipedBuffer(const WipedBuffer&) = delete;
   WipedBuffer& operator=(const WipedBuffer&) = delete;
-  ~WipedBuffer() { WipeBytes(bytes_.data(), bytes_.size()); }
+  ~WipedBuffer() { platform::WipeBytes(bytes_.data(), bytes_.size()); }
 
   char* data() { return bytes_.data(); }
   // The zero-terminated text at the start, never reading beyond limit bytes.
@@ -95,7 +96,7 @@ void CardLibrary::SetStatus(int32_t code) {
 
 int32_t CardLibrary::FetchErrorText(std::string* text) {
   text->clear();
-  auto fetch = platform::EntryPointAs<platform::ICGeterrMsgFunction>(FindEntryPoint("ICGeterrMsg"));
+  auto fetch = platform::EntryPointAs<ICGeterrMsgFunction>(FindEntryPoint("ICGeterrMsg"));
   if (fetch == nullptr) {
     SetStatus(status::kNoICGeterrMsg);
     return status::kNoICGeterrMsg;
@@ -117,7 +118,7 @@ void CardLibrary::SetFailure(int32_t failure_code) {
 }
 
 int32_t CardLibrary::Reset() {
-  auto reset = EntryPoint<platform::ICResetFunction>("ICReset", status::kNoICReset);
+  auto reset = EntryPoint<ICResetFunction>("ICReset", status::kNoICReset);
   if (reset == nullptr) {
     return Told("ICReset()", status::kNoICReset);
   }
@@ -128,7 +129,7 @@ int32_t CardLibrary::Reset() {
 }
 
 int32_t CardLibrary::Start() {
-  auto start = EntryPoint<platform::ICStartFunction>("ICStart", status::kNoICStart);
+  auto start = EntryPoint<ICStartFunction>("ICStart", status::kNoICStart);
   const std::string call = "ICStart(" + std::to_string(port_) + ")";
   if (start == nullptr) {
     return Told(call, status_);
@@ -141,7 +142,7 @@ int32_t CardLibrary::Start() {
 
 int32_t CardLibrary::Get(const std::string& name, std::string* value, bool secret) {
   value->clear();
-  auto get = EntryPoint<platform::ICGetFunction>("ICGet", status::kNoICGet);
+  auto get = EntryPoint<ICGetFunction>("ICGet", status::kNoICGet);
   const std::string call = "ICGet(\"" + name + "\")";
   if (get == nullptr) {
     return Told(call, status_);
@@ -166,7 +167,7 @@ int32_t CardLibrary::Get(const std::string& name, std::string* value, bool secre
 }
 
 int32_t CardLibrary::Put(const std::string& name, const std::string& value) {
-  auto put = EntryPoint<platform::ICPutFunction>("ICPut", status::kNoICPut);
+  auto put = EntryPoint<ICPutFunction>("ICPut", status::kNoICPut);
   if (put == nullptr) {
     return Told("ICPut(\"" + name + "\")", status::kNoICPut);
   }
@@ -180,7 +181,7 @@ int32_t CardLibrary::Put(const std::string& name, const std::string& value) {
 }
 
 int32_t CardLibrary::Execute() {
-  auto execute = EntryPoint<platform::ICExecuteFunction>("ICExecute", status::kNoICExecute);
+  auto execute = EntryPoint<ICExecuteFunction>("ICExecute", status::kNoICExecute);
   if (execute == nullptr) {
     return Told("ICExecute(" + std::to_string(port_) + ")", status::kNoICExecute);
   }

@@ -13,6 +13,7 @@
 #include <string>
 #include <string_view>
 
+#include "card/card_abi.h"
 #include "platform/dynamic_library.h"
 #include "platform/env.h"
 

@@ -7,6 +7,7 @@
 #include "base/status_codes.h"
 #include "base/system_texts.h"
 #include "card/card_values.h"
+#include "platform/memory_wipe.h"
 
 namespace qx::card {
 namespace {
@@ -26,31 +27,36 @@ std::vector<XmlNode> ElementChildren(XmlDocument& doc, XmlNode node) {
   return elements;
 }
 
-// The reply, loaded, and the items of the first row of its first block named block_name (empty
-// when there are none). Throws DomError when the reply cannot be loaded.
-struct FirstRow {
-  std::unique_ptr<XmlDocument> doc;
-  std::vector<XmlNode> items;
-};
-
-FirstRow LoadFirstRow(platform::XmlFactory& xml, std::string_view reply,
-                      std::string_view block_name) {
-  FirstRow row{xml.NewDocument(), {}};
-  row.doc->LoadXml(reply);
-  const std::vector<XmlNode> blocks = row.doc->ElementsByTagName(block_name);
+// The items of the first row of the reply's first block named block_name (empty when there are
+// none). Throws DomError when the DOM fails.
+std::vector<XmlNode> FirstRowItems(XmlDocument& doc, std::string_view block_name) {
+  const std::vector<XmlNode> blocks = doc.ElementsByTagName(block_name);
   if (blocks.empty()) {
-    return row;
+    return {};
   }
-  const std::vector<XmlNode> rows = ElementChildren(*row.doc, blocks.front());
-  if (!rows.empty()) {
-    row.items = ElementChildren(*row.doc, rows.front());
+  const std::vector<XmlNode> rows = ElementChildren(doc, blocks.front());
+  if (rows.empty()) {
+    return {};
   }
-  return row;
+  return ElementChildren(doc, rows.front());
 }
 
 }  // namespace
 
 int32_t CardRun::Run(std::string_view reply) {
+  std::unique_ptr<XmlDocument> doc;
+  try {
+    doc = xml_.NewDocument();
+    doc->LoadXml(reply);
+  } catch (const std::exception&) {
+    // DomError, or no memory for the document: the read step reports it, once the reader is
+    // started.
+    doc.reset();
+  }
+  return Run(doc.get());
+}
+
+int32_t CardRun::Run(XmlDocument* reply) {
   // Each pass is one whole attempt; the clerk ends a failing start with Cancel, however often
   // Retry was chosen before.
   for (;;) {
@@ -68,7 +74,9 @@ int32_t CardRun::Run(std::string_view reply) {
     if (card_.status() < 0) {
       return card_.status();
     }
-    WriteStep(reply);
+    // (A read step that succeeded had a document.) The values it filled in belong to items of
+    // "readic"'s first row, never to those of "writeic"'s: the write step reads what was sent.
+    WriteStep(*reply);
     return card_.status();
   }
 }
@@ -76,20 +84,23 @@ int32_t CardRun::Run(std::string_view reply) {
 bool CardRun::CheckPassword(const std::string& item_name) {
   std::string on_card;
   if (card_.Get(item_name, &on_card, /*secret=*/true) < 0) {
-    WipeString(&on_card);
+    platform::WipeString(&on_card);
     return false;
   }
   std::string typed = prompts_.AskPassword(texts::kCardPasswordLabel, 6);
   const bool same = typed == on_card;
-  WipeString(&typed);
-  WipeString(&on_card);
+  platform::WipeString(&typed);
+  platform::WipeString(&on_card);
   return same;
 }
 
-int32_t CardRun::ReadStep(std::string_view reply) {
+int32_t CardRun::ReadStep(XmlDocument* doc) {
   card_.ClearStatus();
   try {
-    const auto [doc, items] = LoadFirstRow(xml_, reply, "readic");
+    if (doc == nullptr) {
+      return Unparsed();
+    }
+    const std::vector<XmlNode> items = FirstRowItems(*doc, "readic");
     if (items.empty()) {
       return 1;
     }
@@ -129,44 +140,48 @@ int32_t CardRun::ReadStep(std::string_view reply) {
     card_xml_ = doc->Xml(doc->DocumentElement());
     return 1;
   } catch (const std::exception&) {  // DomError, or memory the steps ran out of
-    // The reply could not be worked on: report it, so that neither a reply without the card's
-    // values nor a write that never happened passes for success.
-    card_xml_.clear();
-    card_.SetStatus(status::kUnpackFailed);
-    return status::kUnpackFailed;
+    return Unparsed();
   }
 }
 
-int32_t CardRun::WriteStep(std::string_view reply) {
+int32_t CardRun::Unparsed() {
+  // The reply could not be worked on: report it, so that neither a reply without the card's
+  // values nor a write that never happened passes for success.
+  card_xml_.clear();
+  card_.SetStatus(status::kUnpackFailed);
+  return status::kUnpackFailed;
+}
+
+int32_t CardRun::WriteStep(XmlDocument& doc) {
   for (;;) {
     bool retry = false;
-    const int32_t result = WriteOnce(reply, &retry);
+    const int32_t result = WriteOnce(doc, &retry);
     if (!retry) {
       return result;
     }
   }
 }
 
-int32_t CardRun::WriteOnce(std::string_view reply, bool* retry) {
+int32_t CardRun::WriteOnce(XmlDocument& doc, bool* retry) {
   card_.ClearStatus();
   try {
-    const auto [doc, items] = LoadFirstRow(xml_, reply, "writeic");
+    const std::vector<XmlNode> items = FirstRowItems(doc, "writeic");
     if (items.empty()) {
       return 1;
     }
 
     std::string on_card;
     for (XmlNode item : items) {
-      const std::string name = doc->NodeName(item);
+      const std::string name = doc.NodeName(item);
       // Nothing staged so far is committed when the card cannot be read or refuses a value:
       // the failing step's own status and message tell the host that nothing was written.
       if (card_.Get(name, &on_card) < 0) {
         return card_.status();
       }
-      const std::vector<XmlNode> children = doc->ChildNodes(item);
+      const std::vector<XmlNode> children = doc.ChildNodes(item);
       std::string wanted;
       if (!children.empty()) {
-        wanted = doc->NodeValue(children.front()).value_or(std::string());
+        wanted = doc.NodeValue(children.front()).value_or(std::string());
       }
       if (wanted == on_card) {
         continue;

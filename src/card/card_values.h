@@ -1,19 +1,10 @@
-// Small rules about the bytes the card binding handles: judging the balance held on a card; and,
-// from platform/gbk_text.h, cutting GBK text on a whole character and wiping secrets.
+// Small rules about the bytes the card binding handles: judging the balance held on a card.
 #ifndef QX_CARD_CARD_VALUES_H_
 #define QX_CARD_CARD_VALUES_H_
 
-#include <cstddef>
-#include <string>
 #include <string_view>
 
-#include "platform/gbk_text.h"
-
 namespace qx::card {
-
-using platform::CutToWholeGbkCharacters;
-using platform::WipeBytes;
-using platform::WipeString;
 
 enum class BalanceReading { kNotANumber, kBelowZero, kZeroOrMore };
 

@@ -30,16 +30,18 @@ int32_t InsuranceInterface::RunCardSteps(message::Reply& reply) {
   if (!work_asked) {
     return 0;
   }
-  // The card run's dialogs go through the log's prompts as the exchange's do.
+  // The card run reads the reply's own parse, and fills the card's values into it. Its
+  // dialogs go through the log's prompts as the exchange's do.
   platform::Env env = env_;
   env.prompts = &logged_prompts_;
   env.notes = log_.on() ? &log_ : nullptr;
   const auto start = std::chrono::steady_clock::now();
   log_.Line("card work begins: library " + card_library_name() + ", port " +
             std::to_string(card_port()));
-  card::CardWork work = card::RunCardWork(env, card_library_name(), card_port(), reply.text());
-  log_.Line("card work ends after " + ElapsedMs(start) + ": result " +
-            std::to_string(work.result) + ", message \"" + work.message + "\"");
+  card::CardWork work =
+      card::RunCardWork(env, card_library_name(), card_port(), reply.CardDocument());
+  log_.Line("card work ends after " + ElapsedMs(start) + ": result " + std::to_string(work.result) +
+            ", message \"" + work.message + "\"");
   if (work.result == status::kUnpackFailed) {
     SetStatus(status::kUnpackFailed);  // the reply could not be worked on: this table's words
     return work.result;

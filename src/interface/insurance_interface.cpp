@@ -6,8 +6,8 @@
 
 #include "base/status_codes.h"
 #include "base/system_texts.h"
+#include "card/card_abi.h"
 #include "config/ini_file.h"
-#include "platform/dynamic_library.h"
 #include "platform/file_system.h"
 #include "platform/prompts.h"
 
@@ -45,7 +45,7 @@ InsuranceInterface::InsuranceInterface(platform::Env& env)
     : env_(env),
       logged_prompts_(*env.prompts, log_),
       logged_http_(*env.http, log_),
-      card_library_name_(platform::kCardLibraryName),
+      card_library_name_(card::kCardLibraryName),
       connection_(logged_http_, logged_prompts_) {
   SetStatus(status::kOk);
   // The current directory of the host at the moment the library is loaded, whatever its length.

@@ -1,10 +1,10 @@
 // Status codes with their messages, the result XML, and the buffer rule.
 #include <cstring>
 
+#include "base/gbk_text.h"
 #include "base/status_codes.h"
 #include "base/system_texts.h"
 #include "interface/insurance_interface.h"
-#include "platform/gbk_text.h"
 
 namespace qx {
 namespace {
@@ -59,7 +59,7 @@ void InsuranceInterface::SetStatus(int32_t code, std::string_view detail) {
 void InsuranceInterface::SetStatusWithMessage(int32_t code, std::string_view message) {
   status_ = code;
   message_.assign(message);
-  message_.resize(platform::CutToWholeGbkCharacters(message_, kMaxMessageLength).size());
+  message_.resize(CutToWholeGbkCharacters(message_, kMaxMessageLength).size());
 }
 
 void InsuranceInterface::BuildResultXml(char* buffer) {

@@ -1,5 +1,7 @@
 #include "message/case_folding.h"
 
+#include "base/gbk_text.h"
+
 namespace qx::message {
 namespace {
 
@@ -11,7 +13,7 @@ std::string FoldLowerDoubleByte(std::string_view text) {
   std::string out(text);
   for (size_t i = 0; i < out.size(); ++i) {
     auto b = static_cast<unsigned char>(out[i]);
-    if (b >= 0x81 && b <= 0xFE) {
+    if (IsGbkLead(b)) {
       ++i;  // the trail byte goes along as it is
     } else {
       out[i] = Lower(out[i]);

@@ -2,7 +2,7 @@
 
 #include <vector>
 
-#include "platform/gbk_text.h"
+#include "base/gbk_text.h"
 
 namespace qx::message {
 namespace {
@@ -23,10 +23,9 @@ bool IsPlainText(std::string_view value) {
   if (value.front() == ' ' || value.back() == ' ') return false;
   for (std::size_t i = 0; i < value.size(); ++i) {
     const auto b = static_cast<unsigned char>(value[i]);
-    if (platform::IsGbkLead(b)) {
+    if (IsGbkLead(b)) {
       // A whole GBK character: through UTF-8 and back it is the same two bytes.
-      if (i + 1 >= value.size() ||
-          !platform::IsGbkTrail(static_cast<unsigned char>(value[i + 1]))) {
+      if (i + 1 >= value.size() || !IsGbkTrail(static_cast<unsigned char>(value[i + 1]))) {
         return false;
       }
       ++i;

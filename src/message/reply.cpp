@@ -81,9 +81,14 @@ XmlDocument* Reply::Document() {
   if (!document_) {
     try {
       std::unique_ptr<XmlDocument> doc = factory_.NewDocument();
-      // Only read: stored compactly where the DOM can. A text that does not parse leaves an
-      // empty document.
-      doc->LoadXmlForReading(text_);
+      // Only read, stored compactly where the DOM can; unless the card's values are to be
+      // filled in ("readic"), which needs the form that can be changed. A text that does not
+      // parse leaves an empty document.
+      if (MayHold("readic")) {
+        doc->LoadXml(text_);
+      } else {
+        doc->LoadXmlForReading(text_);
+      }
       document_ = std::move(doc);
     } catch (...) {
       document_failed_ = true;  // each reader then parses for itself, and meets the failure there
@@ -97,6 +102,18 @@ std::unique_ptr<XmlDocument> Reply::ParseAlone() {
   std::unique_ptr<XmlDocument> doc = factory_.NewDocument();
   doc->LoadXml(text_);
   return doc;
+}
+
+XmlDocument* Reply::CardDocument() {
+  if (XmlDocument* doc = Document()) return doc;
+  try {
+    // The shared parse failed: one of its own, as each reader makes then, kept for the others.
+    document_ = ParseAlone();
+    document_failed_ = false;
+    return document_.get();
+  } catch (...) {
+    return nullptr;
+  }
 }
 
 int32_t Reply::UnpackRecordSet(std::string_view folded_name, RowStore* rows) {

@@ -70,6 +70,13 @@ class Reply {
   // DOM fails or the document cannot be built.
   int32_t CountElements(std::string_view tag);
 
+  // The parsed text for the card run (card/card_run.h), which reads the "readic" and "writeic"
+  // blocks from the same parse as every other reader, and fills the card's values into the
+  // "readic" block. Null when no document can be had (the DOM failed, or no memory). After a card
+  // run the document no longer stands for the text: the caller replaces the text (Replace, with
+  // the run's card_xml()) or drops the reply.
+  platform::XmlDocument* CardDocument();
+
  private:
   // Whether the text may hold an element `tag` (MayHoldElement), from what the search found.
   bool MayHold(std::string_view tag);

@@ -12,35 +12,6 @@
 
 namespace qx::platform {
 
-// The card-reader library's entry points use the Windows API convention on 32-bit Windows (the
-// called function removes its arguments) and the C convention everywhere else.
-#if defined(_WIN32) && !defined(_WIN64)
-#define QX_CARD_CALL __stdcall
-#else
-#define QX_CARD_CALL
-#endif
-
-// The six entry points of the card-reader library the system calls. All texts are zero-terminated
-// ANSI (GBK) byte strings; a negative result is a failure.
-extern "C" {
-using ICResetFunction = int(QX_CARD_CALL*)(void);
-using ICStartFunction = int(QX_CARD_CALL*)(int port);
-// value: a 100-byte buffer filled with zeros by the caller; the library writes at most 99 bytes.
-using ICGetFunction = int(QX_CARD_CALL*)(const char* name, char* value);
-using ICPutFunction = int(QX_CARD_CALL*)(const char* name, const char* value);
-using ICExecuteFunction = int(QX_CARD_CALL*)(int port);
-// text: a 1024-byte buffer for the description of the library's last failure.
-using ICGeterrMsgFunction = int(QX_CARD_CALL*)(char* text);
-}
-
-// File name of the card-reader library, found by the platform's usual library search (on POSIX
-// the interface library carries RUNPATH $ORIGIN, so one placed beside it is found).
-#if defined(_WIN32)
-inline constexpr char kCardLibraryName[] = "qxic.dll";
-#else
-inline constexpr char kCardLibraryName[] = "libqxic.so";
-#endif
-
 class DynamicLibrary {
  public:
   DynamicLibrary() = default;

@@ -9,8 +9,8 @@
 #include <string>
 
 #include "platform/env.h"
-#include "platform/fake/fake_card_reader.h"
 #include "platform/fake/fake_prompts.h"
+#include "support/fake_card_reader.h"
 #include "support/gbk.h"
 
 namespace qx::card {
@@ -48,7 +48,7 @@ class RunCardWorkTest : public ::testing::Test {
     std::string error;
     EXPECT_TRUE(reader_.faults().Parse(faults, &error)) << error;
     const int loads = loader_.loads();
-    CardWork work = RunCardWork(env_, platform::kCardLibraryName, 1, reply);
+    CardWork work = RunCardWork(env_, kCardLibraryName, 1, reply);
     EXPECT_EQ(loader_.loads(), loads + 1);
     EXPECT_EQ(loader_.loaded(), 0);
     return work;

@@ -7,7 +7,7 @@
 #include <string>
 
 #include "card/card_library.h"
-#include "platform/fake/fake_card_reader.h"
+#include "support/fake_card_reader.h"
 #include "support/gbk.h"
 
 namespace qx::card {
@@ -27,9 +27,7 @@ class CardLibraryTest : public ::testing::Test {
     ASSERT_TRUE(reader_.faults().Parse(rules, &error)) << error;
   }
 
-  CardLibrary Open(int32_t port = 1) {
-    return CardLibrary(loader_, platform::kCardLibraryName, port);
-  }
+  CardLibrary Open(int32_t port = 1) { return CardLibrary(loader_, kCardLibraryName, port); }
 
   FakeCardReader reader_;
   FakeLibraryLoader loader_;

@@ -15,10 +15,10 @@
 #include "card/card_run.h"
 #include "platform/dynamic_library.h"
 #include "platform/env.h"
-#include "platform/fake/fake_card_reader.h"
 #include "platform/fake/fake_prompts.h"
 #include "platform/xml_document.h"
 #include "support/card_sim.h"
+#include "support/fake_card_reader.h"
 #include "support/gbk.h"
 
 namespace qx::card {
@@ -54,7 +54,7 @@ class FakeBackend final : public Backend {
  public:
   FakeBackend() : loader_(reader_) {}
   platform::LibraryLoader& loader() override { return loader_; }
-  std::string library_name() override { return platform::kCardLibraryName; }
+  std::string library_name() override { return kCardLibraryName; }
   void SetCard(const CardItems& items) override {
     reader_.card() = items;
     reader_.set_card_present(true);

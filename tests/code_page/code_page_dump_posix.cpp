@@ -3,7 +3,7 @@
 #include <cstdio>
 #include <string>
 
-#include "platform/code_page.h"
+#include "platform/posix/code_page.h"
 
 namespace {
 

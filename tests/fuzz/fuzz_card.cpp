@@ -9,8 +9,8 @@
 #include "card/card_library.h"
 #include "card/card_run.h"
 #include "platform/env.h"
-#include "platform/fake/fake_card_reader.h"
 #include "platform/fake/fake_prompts.h"
+#include "support/fake_card_reader.h"
 
 namespace {
 
@@ -48,7 +48,7 @@ extern "C" int LLVMFuzzerTestOneInput(const uint8_t* data, size_t size) {
   prompts.QueuePassword("123456");
   prompts.QueueBoxAnswer(qx::platform::BoxAnswer::kRetry);  // one retry, then Cancel
   {
-    qx::card::CardLibrary card(loader, qx::platform::kCardLibraryName, 1);
+    qx::card::CardLibrary card(loader, qx::card::kCardLibraryName, 1);
     qx::card::CardRun run(card, prompts, *qx::platform::DefaultEnv().xml);
     const int32_t result = run.Run(reply);
     Check(result == card.status());

@@ -8,7 +8,7 @@
 #include <cstdlib>
 #include <string>
 
-#include "platform/code_page.h"
+#include "platform/posix/code_page.h"
 
 namespace {
 

@@ -240,5 +240,28 @@ TEST(CountElementsTest, Cases) {
   EXPECT_EQ(CountElements(Dom(), "not xml <readic/>", "readic"), 0);
 }
 
+// The card step's counts, the card run and the recordsets read one parse, into which the card run
+// can fill the card's values.
+TEST(CardDocumentTest, OneParseForTheCountsTheCardRunAndTheRecordSets) {
+  class Counting final : public platform::XmlFactory {
+   public:
+    std::unique_ptr<platform::XmlDocument> NewDocument() override {
+      ++made;
+      return Dom().NewDocument();
+    }
+    int made = 0;
+  } dom;
+  Reply reply(dom, "<P><readic><r><card_no/></r></readic><rs><row><a>1</a></row></rs></P>");
+  EXPECT_EQ(reply.CountElements("readic"), 1);
+  platform::XmlDocument* doc = reply.CardDocument();
+  ASSERT_NE(doc, nullptr);
+  const platform::XmlNode item = doc->ElementsByTagName("card_no").front();
+  doc->SetText(item, "A100");
+  EXPECT_EQ(doc->Xml(item), "<card_no>A100</card_no>");
+  RowStore rows;
+  EXPECT_EQ(reply.UnpackRecordSet("rs", &rows), kUnpacked);
+  EXPECT_EQ(dom.made, 1);
+}
+
 }  // namespace
 }  // namespace qx::message

@@ -7,8 +7,8 @@
 #include <string>
 #include <vector>
 
-#include "platform/code_page.h"
 #include "platform/default_parts.h"
+#include "platform/posix/code_page.h"
 #include "platform/xml_document.h"
 #include "support/gbk.h"
 

@@ -35,7 +35,7 @@
 #include <string>
 
 #include "card-sim/simulated_card_reader.h"
-#include "platform/dynamic_library.h"
+#include "card/card_abi.h"
 
 #ifdef _WIN32
 #define QXIC_EXPORT extern "C"  // exported by name through qxic.def

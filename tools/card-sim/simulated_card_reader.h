@@ -1,5 +1,5 @@
 // The behaviour of a card reader with one card: the core of the simulated card reader library
-// (qxic.cpp), reused by the in-process double (src/platform/fake/fake_card_reader.h). Items of
+// (qxic.cpp), reused by the in-process double (tests/support/fake_card_reader.h). Items of
 // the card read with ICGet, new values staged with ICPut and written all together by ICExecute,
 // faults from CardFaults, and a journal line for every call. Where the card lives (memory, a file)
 // and where the journal goes is up to the subclass. Standard C++ only.

@@ -31,6 +31,7 @@
 #include <vector>
 
 #include "base/password_mask.h"
+#include "base/gbk_text.h"
 #include "pretty_reply.h"
 #include "qx_interface.h"
 
@@ -928,12 +929,7 @@ class Host {
     }
     std::string cut = gbk;
     if (o_.max_print != 0 && cut.size() > o_.max_print) {
-      // Cut on a whole GBK character.
-      size_t i = 0;
-      while (i < o_.max_print) {
-        i += static_cast<unsigned char>(cut[i]) >= 0x81 ? 2 : 1;
-      }
-      cut.resize(i > o_.max_print ? i - 2 : i);
+      cut.resize(qx::CutToWholeGbkCharacters(cut, o_.max_print).size());
     }
     Put(LibraryTextForConsole(cut, o_.raw));
     if (cut.size() < gbk.size()) {

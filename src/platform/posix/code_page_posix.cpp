@@ -32,15 +32,13 @@
 #include <string>
 #include <string_view>
 
-#include "platform/code_page.h"
+#include "base/gbk_text.h"
+#include "platform/posix/code_page.h"
 
 namespace qx::platform {
 namespace {
 
 const iconv_t kNoDescriptor = reinterpret_cast<iconv_t>(-1);
-
-bool IsLead(unsigned char b) { return b >= 0x81 && b <= 0xFE; }
-bool IsTrail(unsigned char b) { return b >= 0x40 && b <= 0xFE && b != 0x7F; }
 
 // The user-defined areas of code page 936.
 bool IsUserDefinedPair(unsigned char lead, unsigned char trail) {
@@ -260,7 +258,7 @@ std::unique_ptr<CodePage::Tables> BuildTables() {
   Descriptor to_gbk("GBK", "UCS-2LE");
   for (unsigned lead = 0x81; lead <= 0xFE; ++lead) {
     for (unsigned trail = 0x40; trail <= 0xFE; ++trail) {
-      if (!IsTrail(static_cast<unsigned char>(trail))) continue;
+      if (!IsGbkTrail(static_cast<unsigned char>(trail))) continue;
       auto l = static_cast<unsigned char>(lead);
       auto t = static_cast<unsigned char>(trail);
       uint16_t cp = DecodePair(gbk.get(), l, t);
@@ -328,7 +326,7 @@ char* ConvertToUtf8(const CodePage::Tables& tables, const unsigned char* s, size
     }
     // A lead byte with a trail byte that forms a character with it (the table holds 0 for
     // every pair that does not, an invalid trail byte included).
-    uint32_t cp = IsLead(b) && i + 1 < n ? decode[(b - 0x81) * 256 + s[i + 1]] : 0;
+    uint32_t cp = IsGbkLead(b) && i + 1 < n ? decode[(b - 0x81) * 256 + s[i + 1]] : 0;
     if (cp != 0) {
       if (cp < 0x800) {
         *out++ = static_cast<char>(0xC0 | (cp >> 6));

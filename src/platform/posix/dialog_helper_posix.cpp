@@ -11,7 +11,7 @@
 #include <string>
 #include <vector>
 
-#include "platform/gbk_text.h"
+#include "platform/memory_wipe.h"
 #include "platform/posix/prompt_channel_posix.h"
 
 extern char** environ;

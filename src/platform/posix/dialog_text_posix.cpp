@@ -5,7 +5,7 @@
 // on the system the bytes pass as they are.
 #include <string>
 
-#include "platform/code_page.h"
+#include "platform/posix/code_page.h"
 #include "platform/posix/prompt_channel_posix.h"
 
 namespace qx::platform::posix {

@@ -81,8 +81,8 @@
 
 #include "base/status.h"
 #include "platform/default_parts.h"
-#include "platform/gbk_text.h"
 #include "platform/http_client.h"
+#include "platform/memory_wipe.h"
 #include "platform/posix/http_digest.h"
 #include "platform/prompts.h"
 

@@ -6,7 +6,7 @@
 #include <utility>
 #include <vector>
 
-#include "platform/gbk_text.h"
+#include "platform/memory_wipe.h"
 #include "platform/posix/prompt_channel_posix.h"
 
 namespace qx::platform::posix {

@@ -12,8 +12,9 @@
 #include <string>
 #include <vector>
 
+#include "base/gbk_text.h"
 #include "platform/default_parts.h"
-#include "platform/gbk_text.h"
+#include "platform/memory_wipe.h"
 #include "platform/posix/prompt_channel_posix.h"
 #include "platform/prompts.h"
 

@@ -33,8 +33,8 @@
 #include <unordered_set>
 #include <vector>
 
-#include "platform/code_page.h"
 #include "platform/default_parts.h"
+#include "platform/posix/code_page.h"
 #include "platform/posix/large_pages.h"
 #include "platform/xml_document.h"
 

@@ -18,7 +18,7 @@
 #include <string>
 #include <vector>
 
-#include "platform/gbk_text.h"
+#include "platform/memory_wipe.h"
 #include "platform/prompts.h"
 #include "platform/win32/default_parts.h"
 #include "platform/win32/prompts_resources.h"

@@ -1,17 +1,23 @@
 // An in-memory card reader behind a LibraryLoader: what CardLibrary loads in tests instead of the
 // vendor's library. The loader hands out real function pointers (the entry points are plain
-// functions, as a shared library's are) that act on the one FakeCardReader the loader serves.
-// Faults come from the reader's CardFaults (see tools/card-sim/card_faults.h), including entry
-// points the "library" does not export. One loaded library at a time: the entry points act on the
-// reader of the library loaded last.
-#ifndef QX_PLATFORM_FAKE_FAKE_CARD_READER_H_
-#define QX_PLATFORM_FAKE_FAKE_CARD_READER_H_
+// functions of the card library's types, card/card_abi.h, as a shared library's are) that act on
+// the one FakeCardReader the loader serves. The reader is the simulated card reader's core
+// (tools/card-sim/simulated_card_reader.h), so that the double and the simulated library behave
+// alike; faults come from its CardFaults (tools/card-sim/card_faults.h), including entry points
+// the "library" does not export. One loaded library at a time: the entry points act on the reader
+// of the library loaded last.
+//
+// A test double, linked into tests and the fuzzing targets only (target qx_card_double); it
+// stands in for platform::LibraryLoader and so shares the namespace of the platform's doubles.
+#ifndef QX_TESTS_SUPPORT_FAKE_CARD_READER_H_
+#define QX_TESTS_SUPPORT_FAKE_CARD_READER_H_
 
 #include <memory>
 #include <string>
 #include <vector>
 
 #include "card-sim/simulated_card_reader.h"
+#include "card/card_abi.h"
 #include "platform/dynamic_library.h"
 
 namespace qx::platform::fake {
@@ -24,7 +30,7 @@ class FakeCardReader final : public qxic::SimulatedCardReader {
   CardItems& card() { return card_; }
   void set_card_present(bool present) { card_present_ = present; }
 
-  // Every call in order, as journal lines (see fake_card_reader.h).
+  // Every call in order, as journal lines (see simulated_card_reader.h).
   const std::vector<std::string>& journal() const { return journal_; }
   void ClearJournal() { journal_.clear(); }
 
@@ -45,7 +51,8 @@ class FakeCardReader final : public qxic::SimulatedCardReader {
 
 class FakeLibraryLoader final : public LibraryLoader {
  public:
-  explicit FakeLibraryLoader(FakeCardReader& reader, std::string library_name = kCardLibraryName)
+  explicit FakeLibraryLoader(FakeCardReader& reader,
+                             std::string library_name = card::kCardLibraryName)
       : reader_(reader), library_name_(std::move(library_name)) {}
 
   // Null for any other name than the library's, and when the library is absent.
@@ -69,4 +76,4 @@ class FakeLibraryLoader final : public LibraryLoader {
 
 }  // namespace qx::platform::fake
 
-#endif  // QX_PLATFORM_FAKE_FAKE_CARD_READER_H_
+#endif  // QX_TESTS_SUPPORT_FAKE_CARD_READER_H_

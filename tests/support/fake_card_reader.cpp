@@ -1,4 +1,4 @@
-#include "platform/fake/fake_card_reader.h"
+#include "support/fake_card_reader.h"
 
 #include <cstring>
 
@@ -20,6 +20,12 @@ int QX_CARD_CALL FakeICExecute(int port) { return active_reader->Execute(port); 
 int QX_CARD_CALL FakeICGeterrMsg(char* text) { return active_reader->GeterrMsg(text); }
 
 // Typed first, so that a signature that drifts from the library's fails to compile.
+using card::ICExecuteFunction;
+using card::ICGeterrMsgFunction;
+using card::ICGetFunction;
+using card::ICPutFunction;
+using card::ICResetFunction;
+using card::ICStartFunction;
 constexpr ICResetFunction kReset = FakeICReset;
 constexpr ICStartFunction kStart = FakeICStart;
 constexpr ICGetFunction kGet = FakeICGet;

@@ -3,7 +3,8 @@
 //   DllGetClassObject   CLASS_E_CLASSNOTAVAILABLE for every class, *ppv null
 //   DllCanUnloadNow     S_OK (no object of ours is alive between calls)
 //   DllRegisterServer   S_OK, writes nothing
-// Linked into the interface DLL only and exported through its module definition file.
+// Linked into the interface DLL only (never into the platform library: a DLL export from a static
+// library is never pulled into the link) and exported through its module definition file.
 #include <objbase.h>
 #include <windows.h>
 

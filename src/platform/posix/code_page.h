@@ -17,8 +17,8 @@
 // is made (a few milliseconds, once per process) and shared, read-only, by every object; objects
 // are cheap and may be used from any number of threads at once. Construction throws
 // CodePageError when the system has no GBK converter.
-#ifndef QX_PLATFORM_CODE_PAGE_H_
-#define QX_PLATFORM_CODE_PAGE_H_
+#ifndef QX_PLATFORM_POSIX_CODE_PAGE_H_
+#define QX_PLATFORM_POSIX_CODE_PAGE_H_
 
 #include <cstddef>
 #include <stdexcept>
@@ -70,4 +70,4 @@ class CodePage {
 
 }  // namespace qx::platform
 
-#endif  // QX_PLATFORM_CODE_PAGE_H_
+#endif  // QX_PLATFORM_POSIX_CODE_PAGE_H_

@@ -1,6 +1,6 @@
-#include "platform/gbk_text.h"
+#include "base/gbk_text.h"
 
-namespace qx::platform {
+namespace qx {
 
 std::string_view CutToWholeGbkCharacters(std::string_view text, std::size_t max_bytes) {
   // GBK cannot be walked backwards (a trail byte can also be a lead byte), so walk from the start.
@@ -24,20 +24,4 @@ std::string_view CutToWholeGbkCharacters(std::string_view text, std::size_t max_
   return text.substr(0, end);
 }
 
-void WipeBytes(void* data, std::size_t size) {
-  volatile unsigned char* bytes = static_cast<volatile unsigned char*>(data);
-  for (std::size_t i = 0; i < size; ++i) {
-    bytes[i] = 0;
-  }
-}
-
-void WipeString(std::string* text) {
-  // The whole capacity: an earlier, longer content may still sit behind the current size.
-  if (text->capacity() > 0) {
-    text->resize(text->capacity());
-    WipeBytes(text->data(), text->size());
-  }
-  text->clear();
-}
-
-}  // namespace qx::platform
+}  // namespace qx
