@@ -89,9 +89,7 @@ int32_t InsuranceInterface::BusinessHandle(const char* request, char* reply) {
     // The reply is written into the room the output text had, and becomes the output text.
     message::Reply center_reply(*env_.xml, std::move(output_));
     center_reply.text().clear();
-    const Status sent = connection_.Exchange(
-        servlet_, *assembled, center_reply.text(),
-        [&center_reply](std::string_view, std::size_t from) { center_reply.Feed(from); });
+    const Status sent = connection_.Exchange(servlet_, *assembled, center_reply);
     if (!sent.ok()) {
       output_ = center_reply.Release();  // its room, for the result XML
       SetStatus(status::kTransferFailed, sent.words());
