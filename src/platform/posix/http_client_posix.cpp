@@ -45,16 +45,10 @@
 //  - Failures become qx::Status here: libcurl's own words (curl_easy_strerror and the error
 //    buffer); kLocal for memory and set-up failures, kNetwork for everything on the wire.
 #include <curl/curl.h>
-#include <dirent.h>
-#include <fcntl.h>
-#include <poll.h>
-#include <sys/socket.h>
-#include <unistd.h>
 
 #include <algorithm>
 #include <cctype>
 #include <chrono>
-#include <cstdlib>
 #include <exception>
 #include <memory>
 #include <mutex>
@@ -68,6 +62,7 @@
 #include "platform/default_parts.h"
 #include "platform/gbk_text.h"
 #include "platform/http_client.h"
+#include "platform/posix/curl_handle.h"
 #include "platform/posix/http_digest.h"
 #include "platform/prompts.h"
 
@@ -76,19 +71,6 @@ namespace {
 
 using Clock = std::chrono::steady_clock;
 constexpr std::chrono::milliseconds kDefaultTimeout{60000};
-
-CURLcode InitCurlOnce() {
-  struct Global {
-    CURLcode code = CURLE_FAILED_INIT;
-    ~Global() {
-      if (code == CURLE_OK) curl_global_cleanup();
-    }
-  };
-  static std::once_flag once;
-  static Global global;
-  std::call_once(once, [] { global.code = curl_global_init(CURL_GLOBAL_ALL); });
-  return global.code;
-}
 
 bool StartsWithNoCase(std::string_view text, std::string_view prefix) {
   return text.size() >= prefix.size() &&
@@ -132,132 +114,14 @@ Status CurlFailure(CURLcode code, std::string detail) {
   }
 }
 
-// The descriptors open in this process now, in order (none where /proc is not mounted).
-std::vector<int> OpenDescriptors() {
-  std::vector<int> fds;
-  if (DIR* dir = ::opendir("/proc/self/fd")) {
-    while (const dirent* entry = ::readdir(dir)) {
-      const int fd = std::atoi(entry->d_name);
-      if (entry->d_name[0] != '.' && fd != ::dirfd(dir)) fds.push_back(fd);
-    }
-    ::closedir(dir);
-  }
-  std::sort(fds.begin(), fds.end());
-  return fds;
-}
-
-// One easy handle and the connections libcurl opened through it.
-struct Handle {
-  CURL* easy = curl_easy_init();
-  pid_t pid = ::getpid();                       // the process whose connections the handle holds
-  std::vector<int> before = OpenDescriptors();  // until the wake-up pair is marked
-  bool marked = false;
-  bool configured = false;  // the options every post shares are set
-  std::vector<curl_socket_t> sockets;
-
-  ~Handle() {
-    if (easy != nullptr) curl_easy_cleanup(easy);
-  }
-  // The local sockets that appeared since the handle was made: the wake-up pair of the
-  // transfer engine libcurl gives the handle at its first transfer.
-  void MarkWakeupPair() {
-    if (marked) return;
-    marked = true;
-    for (int fd : OpenDescriptors()) {
-      int domain = 0;
-      socklen_t length = sizeof domain;
-      if (!std::binary_search(before.begin(), before.end(), fd) &&
-          ::getsockopt(fd, SOL_SOCKET, SO_DOMAIN, &domain, &length) == 0 && domain == AF_UNIX) {
-        const int flags = ::fcntl(fd, F_GETFD);
-        if (flags >= 0) ::fcntl(fd, F_SETFD, flags | FD_CLOEXEC);
-      }
-    }
-    before = {};
-  }
-  static curl_socket_t OpenSocket(void* self, curlsocktype purpose, curl_sockaddr* address) {
-    auto* handle = static_cast<Handle*>(self);
-    if (purpose != CURLSOCKTYPE_IPCXN) return CURL_SOCKET_BAD;
-    handle->MarkWakeupPair();
-    const curl_socket_t socket =
-        ::socket(address->family, address->socktype | SOCK_CLOEXEC, address->protocol);
-    if (socket == CURL_SOCKET_BAD) return socket;
-    try {
-      handle->sockets.push_back(socket);
-    } catch (const std::bad_alloc&) {
-      ::close(socket);
-      return CURL_SOCKET_BAD;
-    }
-    return socket;
-  }
-  static int CloseSocket(void* self, curl_socket_t socket) {
-    std::vector<curl_socket_t>& sockets = static_cast<Handle*>(self)->sockets;
-    sockets.erase(std::remove(sockets.begin(), sockets.end(), socket), sockets.end());
-    return ::close(socket);
-  }
-  // A kept connection its server reset while idle: the pending error is taken off.
-  void SettleIdleConnections() {
-    for (curl_socket_t socket : sockets) {
-      pollfd watch{socket, POLLIN, 0};
-      if (poll(&watch, 1, 0) == 1 && (watch.revents & (POLLERR | POLLHUP)) != 0) {
-        int error = 0;
-        socklen_t length = sizeof error;
-        getsockopt(socket, SOL_SOCKET, SO_ERROR, &error, &length);
-      }
-    }
-  }
-};
-
-// The servers' cookies, shared by every easy handle of one client: libcurl's cookie engine in
-// memory, guarded by one lock since hosts may call from several threads.
-class CookieShare {
- public:
-  ~CookieShare() {
-    if (share_ != nullptr) curl_share_cleanup(share_);
-  }
-  // The share handle, made at first use; null when libcurl cannot make one (no cookies then).
-  CURLSH* Get() {
-    std::call_once(made_, [this] {
-      CURLSH* share = curl_share_init();
-      if (share == nullptr) return;
-      if (curl_share_setopt(share, CURLSHOPT_LOCKFUNC, &CookieShare::Lock) != CURLSHE_OK ||
-          curl_share_setopt(share, CURLSHOPT_UNLOCKFUNC, &CookieShare::Unlock) != CURLSHE_OK ||
-          curl_share_setopt(share, CURLSHOPT_USERDATA, this) != CURLSHE_OK ||
-          curl_share_setopt(share, CURLSHOPT_SHARE, CURL_LOCK_DATA_COOKIE) != CURLSHE_OK) {
-        curl_share_cleanup(share);
-        return;
-      }
-      share_ = share;
-    });
-    return share_;
-  }
-
- private:
-  static void Lock(CURL*, curl_lock_data, curl_lock_access, void* self) {
-    static_cast<CookieShare*>(self)->mutex_.lock();
-  }
-  static void Unlock(CURL*, curl_lock_data, void* self) {
-    static_cast<CookieShare*>(self)->mutex_.unlock();
-  }
-  std::once_flag made_;
-  std::mutex mutex_;
-  CURLSH* share_ = nullptr;
-};
-
 class CurlHttpClient final : public HttpClient {
  public:
-  ~CurlHttpClient() override {
-    for (auto& [key, credentials] : kept_) {
-      WipeString(&credentials.user);
-      WipeString(&credentials.password);
-    }
-  }
-
   Status Check(const std::string& server, uint16_t) override {
     if (server.empty()) return Status::Local("No server name is set for the center.");
     if (server.find_first_of(" \t\r\n/?#@") != std::string::npos) {
       return Status::Local("The server name \"" + server + "\" is not a host name or address.");
     }
-    const CURLcode code = InitCurlOnce();
+    const CURLcode code = posix::InitCurlOnce();
     if (code != CURLE_OK) {
       return Status::Local(std::string("The internet session cannot be opened: ") +
                            curl_easy_strerror(code));
@@ -273,35 +137,12 @@ class CurlHttpClient final : public HttpClient {
     stall_timeout_ = stall;
   }
 
-  // Credentials the clerk gave for key (who asked, and the realm), for the life of the client.
-  std::optional<Credentials> FindKept(const std::string& key) {
-    std::lock_guard<std::mutex> lock(mutex_);
-    for (const auto& [kept_key, credentials] : kept_) {
-      if (kept_key == key) return credentials;
-    }
-    return std::nullopt;
-  }
-  void Keep(const std::string& key, const Credentials& credentials) {
-    Forget(key);
-    std::lock_guard<std::mutex> lock(mutex_);
-    kept_.emplace_back(key, credentials);
-  }
-  void Forget(const std::string& key) {
-    std::lock_guard<std::mutex> lock(mutex_);
-    auto it =
-        std::find_if(kept_.begin(), kept_.end(), [&](const auto& k) { return k.first == key; });
-    if (it == kept_.end()) return;
-    WipeString(&it->second.user);
-    WipeString(&it->second.password);
-    kept_.erase(it);
-  }
-
  private:
   friend class Transfer;
-  CookieShare cookies_;  // declared first: it outlives every easy handle that uses it
+  posix::CookieShare cookies_;  // declared first: it outlives every easy handle that uses it
+  posix::KeptCredentials kept_;
   std::mutex mutex_;
-  std::vector<std::pair<std::string, Credentials>> kept_;
-  std::unique_ptr<Handle> idle_;  // the kept handle, while no post uses it
+  std::unique_ptr<posix::CurlHandle> idle_;  // the kept handle, while no post uses it
   std::chrono::milliseconds connect_timeout_ = kDefaultTimeout;
   std::chrono::milliseconds stall_timeout_ = kDefaultTimeout;
 };
@@ -309,7 +150,7 @@ class CurlHttpClient final : public HttpClient {
 // One Post on one handle: what libcurl's callbacks share, and the head the sink is handed.
 class Transfer final : public HttpResponse {
  public:
-  Transfer(CurlHttpClient& client, Handle& handle, const HttpPost& post, HttpSink& sink)
+  Transfer(CurlHttpClient& client, posix::CurlHandle& handle, const HttpPost& post, HttpSink& sink)
       : client_(client), handle_(handle), post_(post), sink_(sink) {
     const uint16_t port = post.port == 0 ? 80 : post.port;  // WinInet's default for port 0
     std::string host(post.server);
@@ -329,11 +170,12 @@ class Transfer final : public HttpResponse {
 
   uint32_t status() const override {
     long code = 0;
-    curl_easy_getinfo(handle_.easy, CURLINFO_RESPONSE_CODE, &code);
+    curl_easy_getinfo(handle_.easy(), CURLINFO_RESPONSE_CODE, &code);
     return static_cast<uint32_t>(code);
   }
   std::optional<std::string> Header(std::string_view name) override {
-    for (curl_header* h = nullptr; (h = curl_easy_nextheader(handle_.easy, CURLH_HEADER, -1, h));) {
+    for (curl_header* h = nullptr;
+         (h = curl_easy_nextheader(handle_.easy(), CURLH_HEADER, -1, h));) {
       if (name == h->name) return std::string(h->value);
     }
     return std::nullopt;
@@ -350,7 +192,7 @@ class Transfer final : public HttpResponse {
   static int OnProgress(void* self, curl_off_t, curl_off_t down, curl_off_t, curl_off_t up);
 
   CurlHttpClient& client_;
-  Handle& handle_;
+  posix::CurlHandle& handle_;
   const HttpPost& post_;
   HttpSink& sink_;
   std::string url_, target_, label_;
@@ -379,15 +221,16 @@ class Transfer final : public HttpResponse {
 
 Status CurlHttpClient::Post(const HttpPost& post, HttpSink& sink) {
   if (Status checked = Check(std::string(post.server), post.port); !checked.ok()) return checked;
-  std::unique_ptr<Handle> handle;
+  std::unique_ptr<posix::CurlHandle> handle;
   {
     std::lock_guard<std::mutex> lock(mutex_);
     // A handle made before a fork holds the parent's connections: the child never sends on them.
-    if (idle_ && idle_->pid != ::getpid()) idle_.reset();
+    if (idle_ && !idle_->Ours()) idle_.reset();
     handle = std::move(idle_);
   }
-  if (!handle) handle = std::make_unique<Handle>();
-  if (handle->easy == nullptr) return Status::Local("No HTTP request can be made: out of memory.");
+  if (!handle) handle = std::make_unique<posix::CurlHandle>();
+  CURL* easy = handle->easy();
+  if (easy == nullptr) return Status::Local("No HTTP request can be made: out of memory.");
   Status status;
   bool credentials = false;
   {
@@ -398,14 +241,14 @@ Status CurlHttpClient::Post(const HttpPost& post, HttpSink& sink) {
   if (credentials) {
     // The share handle and the cookies in it stay. libcurl 7.88's reset forgets the list of
     // cookie files without freeing it: it is emptied first.
-    curl_easy_setopt(handle->easy, CURLOPT_COOKIEFILE, nullptr);
-    curl_easy_reset(handle->easy);
+    curl_easy_setopt(easy, CURLOPT_COOKIEFILE, nullptr);
+    curl_easy_reset(easy);
     handle->configured = false;
   } else {
     // The handle keeps no pointer into the transfer while it waits for the next one.
-    curl_easy_setopt(handle->easy, CURLOPT_ERRORBUFFER, nullptr);
-    curl_easy_setopt(handle->easy, CURLOPT_HTTPHEADER, nullptr);
-    curl_easy_setopt(handle->easy, CURLOPT_POSTFIELDS, "");
+    curl_easy_setopt(easy, CURLOPT_ERRORBUFFER, nullptr);
+    curl_easy_setopt(easy, CURLOPT_HTTPHEADER, nullptr);
+    curl_easy_setopt(easy, CURLOPT_POSTFIELDS, "");
   }
   std::lock_guard<std::mutex> lock(mutex_);
   if (!idle_) idle_ = std::move(handle);
@@ -413,7 +256,7 @@ Status CurlHttpClient::Post(const HttpPost& post, HttpSink& sink) {
 }
 
 Status Transfer::Run() {
-  CURL* easy = handle_.easy;
+  CURL* const easy = handle_.easy();
   {
     std::lock_guard<std::mutex> lock(client_.mutex_);
     stall_timeout_ = client_.stall_timeout_;
@@ -431,10 +274,7 @@ Status Transfer::Run() {
     curl_easy_setopt(easy, CURLOPT_PREREQFUNCTION, &Transfer::OnRequestReady);
     curl_easy_setopt(easy, CURLOPT_XFERINFOFUNCTION, &Transfer::OnProgress);
     curl_easy_setopt(easy, CURLOPT_NOPROGRESS, 0L);
-    curl_easy_setopt(easy, CURLOPT_OPENSOCKETFUNCTION, &Handle::OpenSocket);
-    curl_easy_setopt(easy, CURLOPT_OPENSOCKETDATA, &handle_);
-    curl_easy_setopt(easy, CURLOPT_CLOSESOCKETFUNCTION, &Handle::CloseSocket);
-    curl_easy_setopt(easy, CURLOPT_CLOSESOCKETDATA, &handle_);
+    handle_.OwnSockets();
     if (CURLSH* cookies = client_.cookies_.Get()) {
       curl_easy_setopt(easy, CURLOPT_SHARE, cookies);
       curl_easy_setopt(easy, CURLOPT_COOKIEFILE, "");  // the cookie engine on, with no file
@@ -460,7 +300,7 @@ Status Transfer::Run() {
 
 // One request and its answer, with the credentials given so far.
 Status Transfer::Perform() {
-  CURL* easy = handle_.easy;
+  CURL* const easy = handle_.easy();
   // libcurl's Digest (a challenge we cannot answer) may send a first round without a body, and
   // must write Content-Length itself then.
   const bool curl_digest =
@@ -597,8 +437,8 @@ int Transfer::OnProgress(void* self, curl_off_t, curl_off_t down, curl_off_t, cu
   const Clock::time_point now = Clock::now();
   curl_off_t pretransfer = 0;
   long header_bytes = 0;
-  curl_easy_getinfo(transfer->handle_.easy, CURLINFO_PRETRANSFER_TIME_T, &pretransfer);
-  curl_easy_getinfo(transfer->handle_.easy, CURLINFO_HEADER_SIZE, &header_bytes);
+  curl_easy_getinfo(transfer->handle_.easy(), CURLINFO_PRETRANSFER_TIME_T, &pretransfer);
+  curl_easy_getinfo(transfer->handle_.easy(), CURLINFO_HEADER_SIZE, &header_bytes);
   const curl_off_t bytes = up + down + header_bytes;
   if (pretransfer <= 0 || bytes != transfer->last_bytes_) {
     transfer->last_bytes_ = pretransfer <= 0 ? -1 : bytes;
@@ -613,66 +453,44 @@ CredentialAnswer Transfer::AskCredentials(Prompts& prompts) {
   // A 407 is the proxy's question (Proxy-Authenticate), anything else the server's.
   const int kind = status() == 407 ? 1 : 0;
   const std::string_view challenge_header = kind == 1 ? "Proxy-Authenticate" : "WWW-Authenticate";
-  // What the challenge offered: the first scheme we know decides, its realm names the target.
-  bool basic = false;
-  bool digest = false;
-  std::optional<posix::DigestChallenge> answerable;
-  std::string realm;
-  for (curl_header* h = nullptr; (h = curl_easy_nextheader(handle_.easy, CURLH_HEADER, -1, h));) {
-    const std::string_view value(h->value);
-    if (!EqualsNoCase(h->name, challenge_header)) continue;
-    const bool is_digest = StartsWithNoCase(value, "Digest");
-    const bool is_basic = StartsWithNoCase(value, "Basic");
-    digest = digest || is_digest;
-    basic = basic || is_basic;
-    posix::DigestChallenge challenge;
-    if (kind == 0 && is_digest && !answerable &&
-        posix::ParseDigestChallenge(value.substr(6), &challenge)) {
-      answerable = std::move(challenge);
-    }
-    std::string lower(value);
-    std::transform(lower.begin(), lower.end(), lower.begin(), [](char c) {
-      return static_cast<char>(std::tolower(static_cast<unsigned char>(c)));
-    });
-    const std::size_t at = lower.find("realm=\"");
-    if ((is_digest || is_basic) && realm.empty() && at != std::string::npos) {
-      const std::string_view quoted = value.substr(at + 7);
-      realm = std::string(quoted.substr(0, quoted.find('"')));
-    }
+  posix::Challenges offered;
+  for (curl_header* h = nullptr; (h = curl_easy_nextheader(handle_.easy(), CURLH_HEADER, -1, h));) {
+    if (EqualsNoCase(h->name, challenge_header))
+      posix::ReadChallenge(h->value, kind == 0, &offered);
   }
   // Who asks: the server, or the proxy the transfer went through (the address libcurl reached).
   std::string target = label_;
   if (kind == 1) {
     const char* address = nullptr;
     long port = 0;
-    curl_easy_getinfo(handle_.easy, CURLINFO_PRIMARY_IP, &address);
-    curl_easy_getinfo(handle_.easy, CURLINFO_PRIMARY_PORT, &port);
+    curl_easy_getinfo(handle_.easy(), CURLINFO_PRIMARY_IP, &address);
+    curl_easy_getinfo(handle_.easy(), CURLINFO_PRIMARY_PORT, &port);
     target = "proxy " + std::string(address != nullptr ? address : "") + ":" + std::to_string(port);
   }
-  if (!realm.empty()) target += " (" + realm + ")";
+  if (!offered.realm.empty()) target += " (" + offered.realm + ")";
 
   // Kept credentials first, once; when they were refused, they go and the clerk is asked.
   std::optional<Credentials> given;
   CredentialAnswer answer = CredentialAnswer::kRetry;
   if (tried_kept_[kind]) {
-    client_.Forget(target);
+    client_.kept_.Forget(target);
   } else {
     tried_kept_[kind] = true;
-    given = client_.FindKept(target);
+    given = client_.kept_.Find(target);
     answer = CredentialAnswer::kRetryKept;
   }
   if (!given) {
     given = prompts.AskCredentials(target);
     if (!given) return CredentialAnswer::kCancel;
-    client_.Keep(target, *given);
+    client_.kept_.Keep(target, *given);
     answer = CredentialAnswer::kRetry;
   }
   WipeString(&credentials_[kind].password);
   credentials_[kind] = std::move(*given);
   has_credentials_[kind] = true;
-  methods_[kind] = digest ? CURLAUTH_DIGEST : CURLAUTH_BASIC;
+  methods_[kind] = offered.digest ? CURLAUTH_DIGEST : CURLAUTH_BASIC;
   // A Digest challenge we can answer is answered by us; any other is left to libcurl.
-  if (kind == 0) digest_ = std::move(answerable);
+  if (kind == 0) digest_ = std::move(offered.answerable);
   return answer;
 }
 
