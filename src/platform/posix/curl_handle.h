@@ -1,6 +1,8 @@
 // What the POSIX HTTP client keeps of libcurl between posts: libcurl initialised once per
-// process, the servers' cookies in one share handle, and easy handles whose connections it opens
-// and closes itself (close-on-exec, and looked at before each request).
+// process (never from a static constructor), the servers' cookies in one share handle (libcurl's
+// cookie engine with no file: nothing on disk), and easy handles whose connections it opens and
+// closes itself: sockets close-on-exec (OPENSOCKETFUNCTION), and so the wake-up socket pair
+// libcurl 7.88 makes for a handle's first transfer, which no option reaches.
 #ifndef QX_PLATFORM_POSIX_CURL_HANDLE_H_
 #define QX_PLATFORM_POSIX_CURL_HANDLE_H_
 

@@ -4,8 +4,6 @@
 // and the progress callback times the stall.
 //
 // Quirks handled where they arise:
-//  - libcurl is initialised once per process (std::call_once); libcurl 7.88 with the threaded
-//    resolver is thread-safe to initialise, and nothing is opened from a static constructor.
 //  - CURLOPT_NOSIGNAL: libcurl touches no signal disposition. On Linux libcurl writes to its
 //    plain sockets with MSG_NOSIGNAL and nothing else writes (no TLS: an https redirect is
 //    refused), so a transfer raises no SIGPIPE.
@@ -23,13 +21,11 @@
 //    (CURLE_ABORTED_BY_CALLBACK, worded here). Only libcurl's own Digest negotiation sends twice
 //    on purpose, a round without a body first, and is let through that once. libcurl 7.88 takes
 //    a kept connection with a pending reset for a live one, sends on it, and would then have to
-//    send again: before each request the reset is taken off the idle sockets (SO_ERROR), so that
-//    libcurl meets the plain end and connects anew.
+//    send again: before each request the reset is taken off the idle sockets (curl_handle.h).
 //  - The stall: libcurl's LOW_SPEED check averages over several seconds, so a few bytes followed
 //    by silence pass it for long; the progress callback (called at least once a second) times it
 //    from the last byte moved, once the request is ready to go out.
-//  - Cookies: one share handle holds the servers' cookies in memory for the life of the client
-//    (libcurl's cookie engine, no file), as WinInet's session keeps them.
+//  - Cookies: kept in memory for the life of the client, as WinInet's session keeps them.
 //  - Proxies: whatever the environment configures (http_proxy, ALL_PROXY, no_proxy/NO_PROXY; not
 //    HTTP_PROXY, which libcurl ignores on purpose), as libcurl reads it at each request.
 //  - Credentials after a 401 or a proxy's 407: kept per server (or proxy) and realm in the client
@@ -38,16 +34,14 @@
 //    a probing request without a body; the challenge of the 401 in hand is answered here instead
 //    (posix/http_digest.h), so the retry is one request with the body and the Authorization.
 //  - Port 0 is the service's default, 80, as for WinInet.
-//  - Descriptors: sockets to the center are opened close-on-exec (OPENSOCKETFUNCTION), and so is
-//    the wake-up socket pair libcurl 7.88 makes for the handle's first transfer (no option reaches
-//    it). A kept handle made in another process (the host forked) is dropped, never used: its
-//    connections are the parent's.
+//  - A kept handle made in another process (the host forked) is dropped, never used: its
+//    connections are the parent's. Its descriptors are close-on-exec (posix/curl_handle.h).
 //  - Failures become qx::Status here: libcurl's own words (curl_easy_strerror and the error
 //    buffer); kLocal for memory and set-up failures, kNetwork for everything on the wire.
 #include <curl/curl.h>
+#include <strings.h>
 
 #include <algorithm>
-#include <cctype>
 #include <chrono>
 #include <exception>
 #include <memory>
@@ -72,15 +66,8 @@ namespace {
 using Clock = std::chrono::steady_clock;
 constexpr std::chrono::milliseconds kDefaultTimeout{60000};
 
-bool StartsWithNoCase(std::string_view text, std::string_view prefix) {
-  return text.size() >= prefix.size() &&
-         std::equal(prefix.begin(), prefix.end(), text.begin(), [](char x, char y) {
-           return std::tolower(static_cast<unsigned char>(x)) ==
-                  std::tolower(static_cast<unsigned char>(y));
-         });
-}
 bool EqualsNoCase(std::string_view a, std::string_view b) {
-  return a.size() == b.size() && StartsWithNoCase(a, b);
+  return a.size() == b.size() && strncasecmp(a.data(), b.data(), a.size()) == 0;
 }
 
 // Bytes that may not stand in a URL path as they are (space, controls, non-ASCII) are escaped.
@@ -102,16 +89,10 @@ Status CurlFailure(CURLcode code, std::string detail) {
   std::string text = curl_easy_strerror(code);
   while (!detail.empty() && (detail.back() == '\n' || detail.back() == '\r')) detail.pop_back();
   if (!detail.empty()) text += ": " + detail;
-  switch (code) {
-    case CURLE_OUT_OF_MEMORY:
-    case CURLE_FAILED_INIT:
-    case CURLE_BAD_FUNCTION_ARGUMENT:
-    case CURLE_UNKNOWN_OPTION:
-    case CURLE_NOT_BUILT_IN:
-      return Status::Local(std::move(text));
-    default:
-      return Status::Network(std::move(text));
-  }
+  const bool ours = code == CURLE_OUT_OF_MEMORY || code == CURLE_FAILED_INIT ||
+                    code == CURLE_BAD_FUNCTION_ARGUMENT || code == CURLE_UNKNOWN_OPTION ||
+                    code == CURLE_NOT_BUILT_IN;
+  return ours ? Status::Local(std::move(text)) : Status::Network(std::move(text));
 }
 
 class CurlHttpClient final : public HttpClient {
@@ -307,33 +288,33 @@ Status Transfer::Perform() {
       (has_credentials_[0] && !digest_ && (methods_[0] & CURLAUTH_DIGEST) != 0) ||
       (has_credentials_[1] && (methods_[1] & CURLAUTH_DIGEST) != 0);
   allowed_attempts_ = curl_digest ? 2 : 1;
-  std::vector<std::string> lines;
+  curl_easy_setopt(easy, CURLOPT_HTTPHEADER, nullptr);
+  curl_slist_free_all(list_);
+  list_ = nullptr;
+  bool listed = true;
+  auto add = [&](std::string line) {
+    curl_slist* longer = listed ? curl_slist_append(list_, line.c_str()) : nullptr;
+    WipeString(&line);  // an Authorization, or nothing secret
+    listed = longer != nullptr;
+    if (listed) list_ = longer;
+  };
   if (has_credentials_[0] && digest_) {
     // Where libcurl puts its own Authorization header: right after Host.
-    lines.push_back("Authorization: " + posix::DigestAuthorization(*digest_, credentials_[0].user,
-                                                                   credentials_[0].password, "POST",
-                                                                   target_, post_.body,
-                                                                   posix::NewClientNonce()));
+    add("Authorization: " + posix::DigestAuthorization(*digest_, credentials_[0].user,
+                                                       credentials_[0].password, "POST", target_,
+                                                       post_.body, posix::NewClientNonce()));
   }
-  if (!curl_digest) lines.push_back("Content-Length: " + std::to_string(post_.body.size()));
+  if (!curl_digest) add("Content-Length: " + std::to_string(post_.body.size()));
   for (const HttpHeader& header : post_.headers) {
-    lines.push_back(std::string(header.name) + ": " + std::string(header.value));
+    add(std::string(header.name) + ": " + std::string(header.value));
   }
   for (std::string_view own : {"Accept", "Content-Type", "Expect"}) {
     if (std::none_of(post_.headers.begin(), post_.headers.end(),
                      [&](const HttpHeader& h) { return EqualsNoCase(h.name, own); })) {
-      lines.push_back(std::string(own) + ":");  // takes out libcurl's own
+      add(std::string(own) + ":");  // takes out libcurl's own
     }
   }
-  curl_easy_setopt(easy, CURLOPT_HTTPHEADER, nullptr);
-  curl_slist_free_all(list_);
-  list_ = nullptr;
-  for (const std::string& line : lines) {
-    curl_slist* longer = curl_slist_append(list_, line.c_str());
-    if (longer == nullptr) return Status::Local("No HTTP request can be made: out of memory.");
-    list_ = longer;
-  }
-  if (has_credentials_[0] && digest_) WipeString(&lines.front());
+  if (!listed) return Status::Local("No HTTP request can be made: out of memory.");
   curl_easy_setopt(easy, CURLOPT_HTTPHEADER, list_);
   if (has_credentials_[0] && !digest_) {
     curl_easy_setopt(easy, CURLOPT_HTTPAUTH, methods_[0]);
@@ -392,7 +373,7 @@ size_t Transfer::OnHeader(char* data, size_t size, size_t count, void* self) {
   auto* transfer = static_cast<Transfer*>(self);
   const std::string_view line(data, size * count);
   try {
-    if (StartsWithNoCase(line, "HTTP/")) {
+    if (line.size() >= 5 && strncasecmp(line.data(), "HTTP/", 5) == 0) {
       // Each response of the transfer (a 100 Continue, libcurl's own round) starts anew.
       transfer->head_.clear();
       transfer->head_ended_ = false;
@@ -469,24 +450,10 @@ CredentialAnswer Transfer::AskCredentials(Prompts& prompts) {
   }
   if (!offered.realm.empty()) target += " (" + offered.realm + ")";
 
-  // Kept credentials first, once; when they were refused, they go and the clerk is asked.
-  std::optional<Credentials> given;
-  CredentialAnswer answer = CredentialAnswer::kRetry;
-  if (tried_kept_[kind]) {
-    client_.kept_.Forget(target);
-  } else {
-    tried_kept_[kind] = true;
-    given = client_.kept_.Find(target);
-    answer = CredentialAnswer::kRetryKept;
-  }
-  if (!given) {
-    given = prompts.AskCredentials(target);
-    if (!given) return CredentialAnswer::kCancel;
-    client_.kept_.Keep(target, *given);
-    answer = CredentialAnswer::kRetry;
-  }
   WipeString(&credentials_[kind].password);
-  credentials_[kind] = std::move(*given);
+  const CredentialAnswer answer =
+      client_.kept_.Answer(target, &tried_kept_[kind], prompts, &credentials_[kind]);
+  if (answer == CredentialAnswer::kCancel) return answer;
   has_credentials_[kind] = true;
   methods_[kind] = offered.digest ? CURLAUTH_DIGEST : CURLAUTH_BASIC;
   // A Digest challenge we can answer is answered by us; any other is left to libcurl.

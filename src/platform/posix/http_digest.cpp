@@ -309,6 +309,26 @@ KeptCredentials::~KeptCredentials() {
   }
 }
 
+CredentialAnswer KeptCredentials::Answer(const std::string& key, bool* tried_kept, Prompts& prompts,
+                                         Credentials* credentials) {
+  std::optional<Credentials> given;
+  if (*tried_kept) {
+    Forget(key);
+  } else {
+    *tried_kept = true;
+    given = Find(key);
+    if (given) {
+      *credentials = std::move(*given);
+      return CredentialAnswer::kRetryKept;
+    }
+  }
+  given = prompts.AskCredentials(key);
+  if (!given) return CredentialAnswer::kCancel;
+  Keep(key, *given);
+  *credentials = std::move(*given);
+  return CredentialAnswer::kRetry;
+}
+
 std::optional<Credentials> KeptCredentials::Find(const std::string& key) {
   std::lock_guard<std::mutex> lock(mutex_);
   for (const auto& [kept_key, credentials] : kept_) {

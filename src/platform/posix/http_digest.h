@@ -12,6 +12,7 @@
 #include <utility>
 #include <vector>
 
+#include "platform/http_client.h"
 #include "platform/prompts.h"
 
 namespace qx::platform::posix {
@@ -64,11 +65,17 @@ class KeptCredentials {
   KeptCredentials(const KeptCredentials&) = delete;
   KeptCredentials& operator=(const KeptCredentials&) = delete;
   ~KeptCredentials();
+  // Credentials for a 401 or a 407 from key: those kept, once per post (*tried_kept), nobody
+  // asked (kRetryKept); else the clerk's, through prompts, kept from then on (kRetry). Kept ones
+  // tried already were refused, and are forgotten first. kCancel when the clerk gave none.
+  CredentialAnswer Answer(const std::string& key, bool* tried_kept, Prompts& prompts,
+                          Credentials* credentials);
+
+ private:
   std::optional<Credentials> Find(const std::string& key);
   void Keep(const std::string& key, const Credentials& credentials);
   void Forget(const std::string& key);
 
- private:
   std::mutex mutex_;
   std::vector<std::pair<std::string, Credentials>> kept_;
 };
