@@ -58,6 +58,10 @@ platform::HeadAction Reply::OnHead(platform::HttpResponse& response) {
   // implausible length (over kMaxReserve) reserves nothing, and a body that turns out longer or
   // shorter is read as it comes.
   constexpr std::uint64_t kMaxReserve = std::uint64_t{256} << 20;
+  // The room of an earlier reply is kept for the next one up to kKeptBytes; a larger one goes
+  // back to the system rather than being held between calls.
+  constexpr std::size_t kKeptBytes = std::size_t{8} << 20;
+  if (text_.empty() && text_.capacity() > kKeptBytes) std::string().swap(text_);
   const std::optional<std::string> length = response.Header("Content-Length");
   std::uint64_t value = 0;
   if (length &&
