@@ -190,6 +190,7 @@ class Transfer final : public HttpResponse {
   std::chrono::milliseconds stall_timeout_{kDefaultTimeout};
   Clock::time_point last_move_;
   curl_off_t last_bytes_ = -1;
+  curl_off_t header_bytes_ = 0;  // of every response of the transfer
 
   // Given for the server [0] and the proxy [1], the methods to answer with, and whether kept
   // credentials were already tried by this post.
@@ -334,6 +335,7 @@ Status Transfer::Perform() {
   attempts_ = 0;
   resend_refused_ = stalled_ = false;
   last_bytes_ = -1;
+  header_bytes_ = 0;
   last_move_ = Clock::now();
 
   handle_.SettleIdleConnections();
@@ -372,6 +374,7 @@ void Transfer::TakeHead() {
 size_t Transfer::OnHeader(char* data, size_t size, size_t count, void* self) {
   auto* transfer = static_cast<Transfer*>(self);
   const std::string_view line(data, size * count);
+  transfer->header_bytes_ += static_cast<curl_off_t>(line.size());
   try {
     if (line.size() >= 5 && strncasecmp(line.data(), "HTTP/", 5) == 0) {
       // Each response of the transfer (a 100 Continue, libcurl's own round) starts anew.
@@ -411,18 +414,14 @@ int Transfer::OnRequestReady(void* self, char*, char*, int, int) {
 }
 
 // Ends the transfer once no byte has moved for the stall time-out, counted from when the request
-// is ready to go out (the connection is libcurl's connect time-out's). A deadline for the whole
-// exchange would end it here too.
+// is ready to go out (the pre-request callback; the connection is libcurl's connect time-out's).
+// A deadline for the whole exchange would end it here too.
 int Transfer::OnProgress(void* self, curl_off_t, curl_off_t down, curl_off_t, curl_off_t up) {
   auto* transfer = static_cast<Transfer*>(self);
   const Clock::time_point now = Clock::now();
-  curl_off_t pretransfer = 0;
-  long header_bytes = 0;
-  curl_easy_getinfo(transfer->handle_.easy(), CURLINFO_PRETRANSFER_TIME_T, &pretransfer);
-  curl_easy_getinfo(transfer->handle_.easy(), CURLINFO_HEADER_SIZE, &header_bytes);
-  const curl_off_t bytes = up + down + header_bytes;
-  if (pretransfer <= 0 || bytes != transfer->last_bytes_) {
-    transfer->last_bytes_ = pretransfer <= 0 ? -1 : bytes;
+  const curl_off_t bytes = up + down + transfer->header_bytes_;
+  if (transfer->attempts_ == 0 || bytes != transfer->last_bytes_) {
+    transfer->last_bytes_ = transfer->attempts_ == 0 ? -1 : bytes;
     transfer->last_move_ = now;
     return 0;
   }
