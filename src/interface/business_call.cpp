@@ -90,9 +90,7 @@ int32_t InsuranceInterface::RunBusiness(const char* request, char* reply) {
     message::Reply center_reply(*env_.xml, std::move(output_));
     center_reply.text().clear();
     BeginExchange(*assembled);
-    const Status sent = connection_.Exchange(
-        servlet_, *assembled, center_reply.text(),
-        [&center_reply](std::string_view, std::size_t from) { center_reply.Feed(from); });
+    const Status sent = connection_.Exchange(servlet_, *assembled, center_reply);
     EndExchange(sent, center_reply.text());
     if (!sent.ok()) {
       output_ = center_reply.Release();  // its room, for the result XML

@@ -18,22 +18,19 @@ using platform::BoxIcon;
 using platform::CredentialAnswer;
 using platform::Credentials;
 using platform::FolderEntry;
-using platform::HttpConnection;
 using platform::HttpHeader;
-using platform::HttpRequest;
 using platform::LogStamp;
 using platform::Prompts;
-
 
 // The version is the public header's; the build names the compiler and the platform.
 const char kLibraryVersion[] = QX_INTERFACE_VERSION_STRING;
 const char kLibraryBuild[] = "g++ " __VERSION__
 #if defined(_WIN64)
-                                      " win64"
+                             " win64"
 #elif defined(_WIN32)
-                                      " win32"
+                             " win32"
 #else
-                                      " posix"
+                             " posix"
 #endif
     ;
 
@@ -121,7 +118,8 @@ void CallLog::Trim() {
   const std::string today = kPrefix + day_ + kSuffix;
   for (const FolderEntry& entry : files) {
     if (total <= settings_.max_bytes || entry.name >= today) break;
-    if (platform::RemoveFile(settings_.folder + settings_.separator + entry.name)) total -= entry.size;
+    if (platform::RemoveFile(settings_.folder + settings_.separator + entry.name))
+      total -= entry.size;
   }
 }
 
@@ -132,11 +130,11 @@ void CallLog::Write(std::string_view what, const std::string* bytes) {
     const bool daily = !settings_.folder.empty() && OpenFor(stamp);
     if (!settings_.trace_file.empty() && !trace_ && !trace_failed_) {
       const std::size_t cut = settings_.trace_file.find_last_of("/\\");
-      trace_failed_ = !platform::OpenAppendFile(cut == std::string::npos
-                                                    ? std::string(".")
-                                                    : settings_.trace_file.substr(0, cut),
-                                                settings_.trace_file, &trace_)
-                           .ok();
+      trace_failed_ =
+          !platform::OpenAppendFile(
+               cut == std::string::npos ? std::string(".") : settings_.trace_file.substr(0, cut),
+               settings_.trace_file, &trace_)
+               .ok();
     }
     if (!daily && !trace_) return;
     char head[96];
@@ -227,102 +225,100 @@ std::optional<Credentials> LoggingPrompts::AskCredentials(std::string_view targe
 
 namespace {
 
-class LoggingRequest final : public HttpRequest {
+// The head as the sink is handed it, with the credential question recorded.
+class LoggingResponse final : public platform::HttpResponse {
  public:
-  LoggingRequest(std::unique_ptr<HttpRequest> inner, CallLog& log, std::string url)
-      : inner_(std::move(inner)), log_(log), url_(std::move(url)) {}
-
-  Status Post(std::span<const HttpHeader> headers, std::string_view body) override {
-    if (!log_.on()) return inner_->Post(headers, body);
-    const auto start = std::chrono::steady_clock::now();
-    std::string line = "POST " + url_ + ", " + std::to_string(body.size()) + " bytes";
-    for (const HttpHeader& header : headers) {
-      line += ", " + std::string(header.name) + ": " + std::string(header.value);
-    }
-    if (log_.wire()) {
-      log_.Text(line, body);
-    } else {
-      log_.Line(line);
-    }
-    const Status posted = inner_->Post(headers, body);
-    if (posted.ok()) {
-      std::string head = inner_->Head();
-      if (head.empty()) head = "status " + std::to_string(inner_->status()) + "\r\n";
-      while (!head.empty() && (head.back() == '\n' || head.back() == '\r')) head.pop_back();
-      log_.Text("answer after " + ElapsedMs(start), head);
-    } else {
-      log_.Line("POST failed after " + ElapsedMs(start) + ": " + posted.words());
-    }
-    body_start_ = std::chrono::steady_clock::now();
-    body_bytes_ = 0;
-    return posted;
-  }
-  uint32_t status() const override { return inner_->status(); }
-  std::optional<std::string> Header(std::string_view name) override { return inner_->Header(name); }
-  Status Read(char* buffer, std::size_t size, std::size_t* read) override {
-    const Status status = inner_->Read(buffer, size, read);
-    if (log_.on()) {
-      body_bytes_ += *read;
-      if (!status.ok()) {
-        log_.Line("body failed after " + std::to_string(body_bytes_) + " bytes and " +
-                  ElapsedMs(body_start_) + ": " + status.words());
-      } else if (*read == 0) {
-        log_.Line("body: " + std::to_string(body_bytes_) + " bytes in " + ElapsedMs(body_start_));
-      }
-    }
-    return status;
-  }
+  LoggingResponse(platform::HttpResponse& inner, CallLog& log) : inner_(inner), log_(log) {}
+  uint32_t status() const override { return inner_.status(); }
+  std::optional<std::string> Header(std::string_view name) override { return inner_.Header(name); }
+  std::string Head() override { return inner_.Head(); }
   CredentialAnswer AskCredentials(Prompts& prompts) override {
-    const CredentialAnswer answer = inner_->AskCredentials(prompts);
-    log_.Line(std::string("credentials for status ") + std::to_string(inner_->status()) + ": " +
+    const CredentialAnswer answer = inner_.AskCredentials(prompts);
+    log_.Line(std::string("credentials for status ") + std::to_string(inner_.status()) + ": " +
               (answer == CredentialAnswer::kRetry       ? "given by the clerk, sent again"
                : answer == CredentialAnswer::kRetryKept ? "kept from an earlier call, sent again"
                                                         : "none given"));
     return answer;
   }
-  std::string Head() override { return inner_->Head(); }
 
  private:
-  std::unique_ptr<HttpRequest> inner_;
+  platform::HttpResponse& inner_;
   CallLog& log_;
-  std::string url_;
-  std::chrono::steady_clock::time_point body_start_;
-  uint64_t body_bytes_ = 0;
 };
 
-class LoggingConnection final : public HttpConnection {
+// The exchange's sink, with each head and the body's length and time recorded.
+class LoggingSink final : public platform::HttpSink {
  public:
-  LoggingConnection(std::unique_ptr<HttpConnection> inner, CallLog& log, std::string origin)
-      : inner_(std::move(inner)), log_(log), origin_(std::move(origin)) {}
-  Status OpenRequest(std::string_view path, std::unique_ptr<HttpRequest>* request) override {
-    Status opened = inner_->OpenRequest(path, request);
-    if (opened.ok() && *request) {
-      *request =
-          std::make_unique<LoggingRequest>(std::move(*request), log_, origin_ + std::string(path));
+  LoggingSink(platform::HttpSink& inner, CallLog& log, std::chrono::steady_clock::time_point start)
+      : inner_(inner), log_(log), start_(start) {}
+
+  platform::HeadAction OnHead(platform::HttpResponse& response) override {
+    std::string head = response.Head();
+    if (head.empty()) head = "status " + std::to_string(response.status());
+    while (!head.empty() && (head.back() == '\n' || head.back() == '\r')) head.pop_back();
+    log_.Text("answer after " + ElapsedMs(start_), head);
+    LoggingResponse logged(response, log_);
+    action_ = inner_.OnHead(logged);
+    body_start_ = std::chrono::steady_clock::now();
+    body_bytes_ = 0;
+    return action_;
+  }
+  Status OnBody(std::string_view piece) override {
+    body_bytes_ += piece.size();
+    return inner_.OnBody(piece);
+  }
+
+  // After the post: what became of the last answer's body.
+  void Ended(const Status& posted) {
+    if (!posted.ok()) {
+      log_.Line((action_ == platform::HeadAction::kBody
+                     ? "body failed after " + std::to_string(body_bytes_) + " bytes and " +
+                           ElapsedMs(body_start_)
+                     : "POST failed after " + ElapsedMs(start_)) +
+                ": " + posted.words());
+    } else if (action_ == platform::HeadAction::kBody) {
+      log_.Line("body: " + std::to_string(body_bytes_) + " bytes in " + ElapsedMs(body_start_));
     }
-    return opened;
   }
 
  private:
-  std::unique_ptr<HttpConnection> inner_;
+  platform::HttpSink& inner_;
   CallLog& log_;
-  std::string origin_;
+  std::chrono::steady_clock::time_point start_;
+  std::chrono::steady_clock::time_point body_start_;
+  platform::HeadAction action_ = platform::HeadAction::kDone;
+  uint64_t body_bytes_ = 0;
 };
 
 }  // namespace
 
-Status LoggingHttpClient::Connect(const std::string& server, uint16_t port,
-                                  std::unique_ptr<HttpConnection>* connection) {
-  Status made = inner_.Connect(server, port, connection);
-  if (!log_.on()) return made;
-  if (!made.ok()) {
-    log_.Line("connection to " + server + ":" + std::to_string(port) + " refused: " + made.words());
-  } else if (*connection) {
-    *connection = std::make_unique<LoggingConnection>(
-        std::move(*connection), log_,
-        "http://" + server + ":" + std::to_string(port == 0 ? 80 : port));
+Status LoggingHttpClient::Check(const std::string& server, uint16_t port) {
+  Status checked = inner_.Check(server, port);
+  if (log_.on() && !checked.ok()) {
+    log_.Line("connection to " + server + ":" + std::to_string(port) +
+              " refused: " + checked.words());
   }
-  return made;
+  return checked;
+}
+
+Status LoggingHttpClient::Post(const platform::HttpPost& post, platform::HttpSink& sink) {
+  if (!log_.on()) return inner_.Post(post, sink);
+  const auto start = std::chrono::steady_clock::now();
+  std::string line = "POST http://" + std::string(post.server) + ":" +
+                     std::to_string(post.port == 0 ? 80 : post.port) + std::string(post.path) +
+                     ", " + std::to_string(post.body.size()) + " bytes";
+  for (const HttpHeader& header : post.headers) {
+    line += ", " + std::string(header.name) + ": " + std::string(header.value);
+  }
+  if (log_.wire()) {
+    log_.Text(line, post.body);
+  } else {
+    log_.Line(line);
+  }
+  LoggingSink logged(sink, log_, start);
+  const Status posted = inner_.Post(post, logged);
+  logged.Ended(posted);
+  return posted;
 }
 
 }  // namespace qx

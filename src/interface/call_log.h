@@ -102,8 +102,8 @@ class LoggingPrompts final : public platform::Prompts {
 class LoggingHttpClient final : public platform::HttpClient {
  public:
   LoggingHttpClient(platform::HttpClient& inner, CallLog& log) : inner_(inner), log_(log) {}
-  Status Connect(const std::string& server, uint16_t port,
-                 std::unique_ptr<platform::HttpConnection>* connection) override;
+  Status Check(const std::string& server, uint16_t port) override;
+  Status Post(const platform::HttpPost& post, platform::HttpSink& sink) override;
   void SetTimeouts(std::chrono::milliseconds connect, std::chrono::milliseconds stall) override {
     inner_.SetTimeouts(connect, stall);
   }

@@ -1,7 +1,12 @@
 #include "message/reply.h"
 
 #include <algorithm>
+#include <charconv>
+#include <cstdint>
+#include <exception>
 #include <iterator>
+#include <optional>
+#include <system_error>
 #include <utility>
 #include <vector>
 
@@ -46,6 +51,37 @@ FunctionIdLookup FunctionIdFrom(XmlDocument& doc, std::string* function_id) {
 
 Reply::Reply(platform::XmlFactory& factory, std::string text)
     : factory_(factory), text_(std::move(text)) {}
+
+platform::HeadAction Reply::OnHead(platform::HttpResponse& response) {
+  // Room for the body the center announces, so that a catalogue of 50 MB is written once instead
+  // of being copied at each doubling of the text (and the copies left behind). Only a hint: an
+  // implausible length (over kMaxReserve) reserves nothing, and a body that turns out longer or
+  // shorter is read as it comes.
+  constexpr std::uint64_t kMaxReserve = std::uint64_t{256} << 20;
+  // The room of an earlier reply is kept for the next one up to kKeptBytes; a larger one goes
+  // back to the system rather than being held between calls.
+  constexpr std::size_t kKeptBytes = std::size_t{8} << 20;
+  if (text_.empty() && text_.capacity() > kKeptBytes) std::string().swap(text_);
+  const std::optional<std::string> length = response.Header("Content-Length");
+  std::uint64_t value = 0;
+  if (length &&
+      std::from_chars(length->data(), length->data() + length->size(), value).ec == std::errc() &&
+      value <= kMaxReserve) {
+    try {
+      text_.reserve(text_.size() + static_cast<std::size_t>(value));
+    } catch (const std::exception&) {
+      // No room ahead of time: the body is taken piece by piece all the same.
+    }
+  }
+  return platform::HeadAction::kBody;
+}
+
+Status Reply::OnBody(std::string_view piece) {
+  const std::size_t from = text_.size();
+  text_.append(piece);
+  scan_.Feed(text_, from);
+  return Status::Ok();
+}
 
 void Reply::Arrived() {
   names_ = scan_.seen();

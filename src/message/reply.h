@@ -15,8 +15,10 @@
 #include <string>
 #include <string_view>
 
+#include "base/status.h"
 #include "message/element_scan.h"
 #include "message/row_store.h"
+#include "platform/http_client.h"
 #include "platform/xml_document.h"
 
 namespace qx::message {
@@ -28,7 +30,7 @@ enum class FunctionIdLookup { kFound, kNone, kTooLong, kDomFailure };
 // refused, never cut.
 inline constexpr std::size_t kMaxFunctionIdLength = 51;
 
-class Reply {
+class Reply final : public platform::HttpSink {
  public:
   // The names every call looks for: the card step's blocks and the chained function.
   static constexpr std::string_view kCallNames[] = {"writeic", "readic", "FunctionID"};
@@ -38,12 +40,15 @@ class Reply {
   Reply(const Reply&) = delete;
   Reply& operator=(const Reply&) = delete;
 
-  // The text, for the transport to append to while the reply arrives. Call Arrived afterwards.
+  // The text so far.
   std::string& text() { return text_; }
-  // Called after each piece appended to text(), with the offset where the piece starts: the
-  // names of kCallNames are searched while the bytes are still in the cache.
-  void Feed(std::size_t from) { scan_.Feed(text_, from); }
-  // The whole reply is in: what Feed found stands for the text from now on.
+  // As the reply arrives from the center: room for the length it announces (the room of an
+  // earlier reply is kept up to 8 MB, a larger one handed back first), then each piece
+  // appended to the text, the names of kCallNames searched while its bytes are still in the
+  // cache. Call Arrived afterwards.
+  platform::HeadAction OnHead(platform::HttpResponse& response) override;
+  Status OnBody(std::string_view piece) override;
+  // The whole reply is in: what the search found stands for the text from now on.
   void Arrived();
   // Replaces the text (the reply with the card's values): parsed and searched afresh when read.
   void Replace(std::string text);

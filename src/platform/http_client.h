@@ -1,29 +1,22 @@
-// The HTTP client as the transport needs it: post these bytes with these headers to
-// server:port/path, then the status, one header by name, the body in pieces, and one question
-// for credentials after a 401 or a 407. Neutral between WinInet (win32/) and libcurl (posix/); what
-// the exchange does with a 401 or a redirect is transport/'s (CenterConnection), not this client's.
-//
-//   HttpClient      the session: opened lazily by the first Connect, closed with the object;
-//                   owns the time-outs.
-//   HttpConnection  server:port over plain HTTP. Making one checks the name and does no network
-//                   I/O on POSIX; the first request opens the TCP connection.
-//   HttpRequest     one POST to one path on a connection: post, status, header, read, ask for
-//                   credentials and post again.
+// The HTTP client as the exchange needs it: post these bytes with these headers to
+// server:port/path, hand the sink the status and headers of the answer, then the body piece by
+// piece as it arrives, and let the sink ask for credentials after a 401 or a 407. Neutral between
+// WinInet (win32/) and libcurl (posix/), each of which fits itself to this shape; what the exchange
+// does with a 401 or a redirect is transport/'s (CenterConnection), not this client's.
 //
 // Every request is fetched from the center itself, never from a cache, and no redirect is ever
-// followed by the client: a 3xx is handed back like any other status. A request reaches the
-// server at most once per Post: when a connection breaks after the request may have gone out
+// followed by the client: a 3xx is handed to the sink like any other status. A request reaches
+// the server at most once per post: when a connection breaks after the request may have gone out
 // (a kept-alive connection closed or reset before the answer), Post fails with kNetwork and
-// nothing is sent again. The server's cookies are kept in memory for the life of the client
-// and sent back as a browser would; nothing is written to disk.
+// nothing is sent again. The server's cookies are kept in memory for the life of the client and
+// sent back as a browser would; nothing is written to disk.
 //
 // Nothing here throws for a network or protocol failure: every operation that can fail returns a
 // qx::Status, converted once where the failure is met: kNetwork for the network or the HTTP
 // exchange itself (WinInet's "internet" failures), kLocal for a failure of this machine (memory,
 // a session that cannot be opened, a server name that cannot be used). The words are those of
 // WinInet or libcurl, and are what the clerk or host reads of the failure. std::bad_alloc may
-// still escape. All calls block the calling thread; one object is used by one thread at a time.
-// Connections and requests must not outlive the HttpClient that made them.
+// still escape. All calls block the calling thread; one client may serve several threads.
 #ifndef QX_PLATFORM_HTTP_CLIENT_H_
 #define QX_PLATFORM_HTTP_CLIENT_H_
 
@@ -48,58 +41,67 @@ struct HttpHeader {
   std::string_view value;
 };
 
+// One POST: "POST <path> HTTP/1.1" to server:port (port 0 is the default port, 80), Host,
+// Content-Length, then headers in the order given and nothing the client would add of its own;
+// body is sent as it is, exactly body.size() bytes. The path's bytes a URL may not hold are
+// escaped on POSIX.
+struct HttpPost {
+  std::string_view server;
+  uint16_t port = 0;
+  std::string_view path;
+  std::span<const HttpHeader> headers;
+  std::string_view body;
+};
+
 // What the credential question led to: post again with credentials the clerk has just given
 // (kRetry), post again with credentials kept from an earlier exchange for the same server (or
 // proxy) and realm, nobody asked (kRetryKept), or give up (kCancel).
 enum class CredentialAnswer { kRetry, kRetryKept, kCancel };
 
-class HttpRequest {
+// The final response's head (a 1xx skipped), as the sink is handed it. Valid during OnHead only.
+class HttpResponse {
  public:
-  HttpRequest() = default;
-  HttpRequest(const HttpRequest&) = delete;
-  HttpRequest& operator=(const HttpRequest&) = delete;
-  virtual ~HttpRequest() = default;
+  HttpResponse() = default;
+  HttpResponse(const HttpResponse&) = delete;
+  HttpResponse& operator=(const HttpResponse&) = delete;
 
-  // Sends "POST <path> HTTP/1.1", Host, Content-Length, then headers in the order given and
-  // nothing the client would add of its own; body is sent as it is, exactly body.size() bytes.
-  // Returns once the final response's status and headers are in (a 1xx is skipped); the body is
-  // left for Read. Ok means a status was received (status() holds it), whatever it is. Calling
-  // Post again sends the request anew (after AskCredentials) and forgets the earlier response.
-  virtual Status Post(std::span<const HttpHeader> headers, std::string_view body) = 0;
-
-  // The status code of the response to the last successful Post; 0 before one.
   virtual uint32_t status() const = 0;
 
-  // The value of the first header of that response whose name is spelled exactly name (byte for
-  // byte: "location" is not "Location"), without the blanks around it. Empty when there is none.
+  // The value of the first header whose name is spelled exactly name (byte for byte: "location"
+  // is not "Location"), without the blanks around it. None when there is none.
   virtual std::optional<std::string> Header(std::string_view name) = 0;
 
-  // Reads up to size bytes of the body into buffer; *read is 0 once the body is complete. A body
-  // that ends before its announced length is a kNetwork failure, not an end.
-  virtual Status Read(char* buffer, std::size_t size, std::size_t* read) = 0;
+  // The status line and the header lines as the client received them (WinInet rebuilds them as
+  // "Name: value"), each ended by CR LF: for a diagnostic record.
+  virtual std::string Head() = 0;
 
-  // After a 401 (the server) or a 407 (the proxy between): credentials for the next Post. On
+  // After a 401 (the server) or a 407 (the proxy between): credentials for the post again. On
   // POSIX, credentials the clerk gave earlier for the same server or proxy and realm are taken
-  // first, once per request and kind (kRetryKept, nobody is asked); otherwise the clerk is asked
+  // first, once per Post and kind (kRetryKept, nobody is asked); otherwise the clerk is asked
   // through prompts.AskCredentials. On Windows the system's credential dialog asks (modal) and
   // WinInet keeps the answer. kRetry when they were given, kCancel otherwise.
   virtual CredentialAnswer AskCredentials(Prompts& prompts) = 0;
 
-  // The status line and header lines of that response as received, each ended by CR LF, for
-  // the diagnostic log; empty where the client cannot tell.
-  virtual std::string Head() { return {}; }
+ protected:
+  ~HttpResponse() = default;
 };
 
-class HttpConnection {
- public:
-  HttpConnection() = default;
-  HttpConnection(const HttpConnection&) = delete;
-  HttpConnection& operator=(const HttpConnection&) = delete;
-  virtual ~HttpConnection() = default;
+// What the sink wants after a head: its body (kBody), the same request posted again (kPostAgain,
+// after AskCredentials gave credentials; this answer's body is skipped), or nothing more (kDone:
+// the body is not read, and its connection may be closed).
+enum class HeadAction { kBody, kPostAgain, kDone };
 
-  // A request for path (sent on the request line; bytes a URL may not hold are escaped on
-  // POSIX). No network I/O.
-  virtual Status OpenRequest(std::string_view path, std::unique_ptr<HttpRequest>* request) = 0;
+// Where the answer goes. Called on the thread that called Post, in this order: OnHead once per
+// answer (again after each kPostAgain), then OnBody for each piece of that answer's body after a
+// kBody, in order, never empty.
+class HttpSink {
+ public:
+  virtual HeadAction OnHead(HttpResponse& response) = 0;
+  // A failure ends the transfer, and Post returns it.
+  virtual Status OnBody(std::string_view piece) = 0;
+
+ protected:
+  ~HttpSink() = default;
 };
 
 class HttpClient {
@@ -109,25 +111,30 @@ class HttpClient {
   HttpClient& operator=(const HttpClient&) = delete;
   virtual ~HttpClient() = default;
 
-  // A connection to server:port over plain HTTP; port 0 is the default port, 80. kLocal when no
-  // session can be opened or the server name cannot be used (empty, or not a host name).
-  virtual Status Connect(const std::string& server, uint16_t port,
-                         std::unique_ptr<HttpConnection>* connection) = 0;
+  // Whether requests can go to server:port: kLocal when no session can be opened or the server
+  // name cannot be used (empty, or not a host name); WinInet may answer kNetwork. No network I/O.
+  virtual Status Check(const std::string& server, uint16_t port) = 0;
+
+  // Posts post and hands the answer to sink, as above. Ok when an answer came and was taken as
+  // far as the sink wanted (a body read to its end after kBody); a failure otherwise, after which
+  // the sink may have had part of a body. A body that ends before its announced length is a
+  // kNetwork failure, not an end.
+  virtual Status Post(const HttpPost& post, HttpSink& sink) = 0;
 
   // How long to wait for a TCP connection, and for the next byte of a response once the request
   // is out (a stalled center). Both are 60 seconds unless changed; tests shorten them. There is
-  // no limit on the whole exchange. Applies to connections and requests made afterwards.
+  // no limit on the whole exchange. Applies to posts started afterwards.
   virtual void SetTimeouts(std::chrono::milliseconds connect, std::chrono::milliseconds stall) = 0;
 
-  // A limit on the whole business call: past deadline, whatever is under way (connecting,
-  // sending, waiting, reading) fails with kNetwork and words naming the limit of `limit`
-  // seconds, and nothing is sent again. limit 0 lifts it. Off unless set; clients that cannot
-  // enforce it ignore it.
+  // A limit on the whole exchange: past deadline, whatever is under way (connecting, sending,
+  // waiting, reading) fails with kNetwork and words naming the limit of `limit` seconds, and
+  // nothing is sent again. limit 0 lifts it. Off unless set; a client that cannot enforce it
+  // ignores it.
   virtual void SetDeadline(std::chrono::steady_clock::time_point /*deadline*/,
                            std::chrono::seconds /*limit*/) {}
 };
 
-// The words of a call that ran past its limit, as both clients give them.
+// The words of an exchange that ran past its limit, as both clients give them.
 inline std::string DeadlineText(std::chrono::seconds limit) {
   return "the call ran past its limit of " + std::to_string(limit.count()) +
          " s (call_timeout in [log]); the request is not sent again";

@@ -1,14 +1,12 @@
 // One business call's trip to the center: POST the request to the servlet, answer a 401 (or a
 // proxy's 407) with the kept or the clerk's credentials, follow one 301/302/303 to wherever the
-// center points, and read the whole body of whatever else comes back (404 and 500 pages included)
-// as the reply.
+// center points, and hand on the head and body of whatever else comes back (404 and 500 pages
+// included) as the reply.
 #include "transport/center_connection.h"
 
-#include <algorithm>
 #include <charconv>
 #include <cstdint>
 #include <exception>
-#include <memory>
 #include <optional>
 #include <string>
 #include <string_view>
@@ -30,36 +28,98 @@ constexpr const char* kDefaultServer = "127.0.0.1";
 
 bool IsFollowedRedirect(uint32_t status) { return status == 301 || status == 302 || status == 303; }
 
-// The announced length of the body: none when absent or not a number; a failure when it cannot
-// be represented or is longer than any reply handed out (kMaxReplyBytes), so that a length the
-// body can never reach is not taken for a body cut short and then whole.
-Status AnnouncedLength(platform::HttpRequest& request, std::optional<std::uint64_t>* length) {
-  length->reset();
-  const std::optional<std::string> text = request.Header("Content-Length");
+// The announced length of the body, when there is one: a failure when it cannot be represented
+// or is longer than any reply handed out (kMaxReplyBytes), so that a length the body can never
+// reach is not taken for a body cut short and then whole. One that is not a number is the
+// client's to judge.
+Status CheckAnnouncedLength(platform::HttpResponse& response) {
+  const std::optional<std::string> text = response.Header("Content-Length");
   if (!text) return Status::Ok();
   std::uint64_t value = 0;
   const auto [end, error] = std::from_chars(text->data(), text->data() + text->size(), value);
-  if (end == text->data()) return Status::Ok();  // not a number: the client's to judge
+  if (end == text->data()) return Status::Ok();
   if (error == std::errc::result_out_of_range || value > kMaxReplyBytes) {
     return Status::Network(texts::ReplyTooLong(kMaxReplyBytes));
   }
-  *length = value;
   return Status::Ok();
 }
 
-// Room for the body the center announces, so that a catalogue of 50 MB is written once instead
-// of being copied at each doubling of the text (and the copies left behind). Only a hint: an
-// implausible length (over kMaxReserve) reserves nothing, and a body that turns out longer or
-// shorter is read as it comes.
-void ReserveAnnounced(std::uint64_t length, std::string& reply) {
-  constexpr std::uint64_t kMaxReserve = std::uint64_t{256} << 20;
-  if (length > kMaxReserve) return;
-  try {
-    reply.reserve(reply.size() + static_cast<std::size_t>(length));
-  } catch (const std::exception&) {
-    // No room ahead of time: the body is read piece by piece all the same.
+// The rules of one POST: which answer is the reply, which one asks for credentials, which one
+// is a redirect to follow. The retries after a 401 (the center) or a 407 (a proxy on the way)
+// mean the request was not taken, so it may go again with credentials: once with those kept from
+// an earlier call, if any, and once with those the clerk gives; what comes back after the
+// clerk's answer is the reply, a second 401 or 407 included. The two kinds are counted apart,
+// for a proxy and a center that both ask. A redirect's target gets no credential rounds and has
+// to answer 200.
+class ExchangeSink final : public platform::HttpSink {
+ public:
+  ExchangeSink(platform::Prompts& prompts, platform::HttpSink& reply, bool redirected)
+      : prompts_(prompts), reply_(reply), redirected_(redirected) {}
+
+  platform::HeadAction OnHead(platform::HttpResponse& response) override {
+    const uint32_t code = response.status();
+    if (!redirected_ && (code == 401 || code == 407) && rounds_ < kMaxRounds) {
+      bool& clerk_answered = code == 407 ? clerk_answered_proxy_ : clerk_answered_center_;
+      if (!clerk_answered) {
+        ++rounds_;
+        const platform::CredentialAnswer answer = response.AskCredentials(prompts_);
+        if (answer == platform::CredentialAnswer::kCancel) {
+          refusal_ = texts::kInvalidPassword;
+          return platform::HeadAction::kDone;
+        }
+        clerk_answered = answer == platform::CredentialAnswer::kRetry;
+        // The retry carries the same headers and body: the center has to see the request
+        // itself, not an empty POST, once it accepts the credentials.
+        return platform::HeadAction::kPostAgain;
+      }
+    }
+    if (!redirected_ && IsFollowedRedirect(code)) {
+      location_ = response.Header("Location");
+      if (!location_) refusal_ = texts::kRedirectWithoutLocation;
+      return platform::HeadAction::kDone;
+    }
+    if (redirected_ && code != 200) {
+      refusal_ = texts::kRedirectBadStatus;
+      return platform::HeadAction::kDone;
+    }
+    failure_ = CheckAnnouncedLength(response);
+    if (!failure_.ok()) return platform::HeadAction::kDone;
+    taken_ = true;
+    return reply_.OnHead(response);
   }
-}
+
+  Status OnBody(std::string_view piece) override {
+    // The host learns a reply's length as a 32-bit signed result: a longer one is refused
+    // before it is held.
+    if (piece.size() > kMaxReplyBytes - received_) {
+      return Status::Network(texts::ReplyTooLong(kMaxReplyBytes));
+    }
+    received_ += piece.size();
+    return reply_.OnBody(piece);
+  }
+
+  // What the POST ended with, once Post returned ok: a failure met in the head, a refusal (the
+  // box's text), a location to follow, or the reply taken.
+  const Status& failure() const { return failure_; }
+  const char* refusal() const { return refusal_; }
+  const std::optional<std::string>& location() const { return location_; }
+  bool taken() const { return taken_; }
+
+ private:
+  static constexpr int kMaxRounds = 4;  // credential rounds of one POST
+
+  platform::Prompts& prompts_;
+  platform::HttpSink& reply_;
+  const bool redirected_;
+  int rounds_ = 0;
+  bool clerk_answered_center_ = false;
+  bool clerk_answered_proxy_ = false;
+  Status failure_;
+  const char* refusal_ = nullptr;
+  std::optional<std::string> location_;
+  bool taken_ = false;
+  std::size_t received_ = 0;
+};
 
 }  // namespace
 
@@ -74,19 +134,12 @@ void CenterConnection::SetServer(const std::string& server, uint16_t port) {
 }
 
 Status CenterConnection::Connect() {
-  connection_.reset();
-  std::unique_ptr<platform::HttpConnection> connection;
-  Status made = http_.Connect(server_, port_, &connection);
-  if (made.ok() && !connection) {
-    made = Status::Local({});
-  }
-  if (!made.ok()) {
-    prompts_.ShowBox(made.words(), texts::kSystemErrorCaption, platform::BoxButtons::kOk,
+  Status checked = http_.Check(server_, port_);
+  if (!checked.ok()) {
+    prompts_.ShowBox(checked.words(), texts::kSystemErrorCaption, platform::BoxButtons::kOk,
                      platform::BoxIcon::kError);
-    return made;
   }
-  connection_ = std::move(connection);
-  return made;
+  return checked;
 }
 
 Status CenterConnection::Refuse(const char* text) {
@@ -94,146 +147,41 @@ Status CenterConnection::Refuse(const char* text) {
   return Status::Refused({});
 }
 
-// Opens a request for path on connection and posts body with the request headers.
-Status CenterConnection::Post(platform::HttpConnection& connection, std::string_view path,
-                              std::string_view body,
-                              std::unique_ptr<platform::HttpRequest>* request) {
-  Status status = connection.OpenRequest(path, request);
-  return status.ok() ? (*request)->Post(kRequestHeaders, body) : status;
-}
-
 Status CenterConnection::Exchange(const std::string& servlet, const std::string& request,
-                                  std::string& reply) {
-  return Exchange(servlet, request, reply, PieceObserver());
-}
-
-Status CenterConnection::Exchange(const std::string& servlet, const std::string& request,
-                                  std::string& reply, const PieceObserver& on_piece) {
+                                  platform::HttpSink& reply) {
   if (!Connect().ok()) {
     // The box said why; the -4 message adds nothing.
     return Status::Local({});
   }
-  // The body is the request's bytes up to its first zero byte; no terminating zero is sent.
-  const std::string_view body(request.c_str());
-  const std::size_t given = reply.size();
-  Status status;
   try {
-    std::unique_ptr<platform::HttpRequest> http_request;
-    status = Send(servlet, body, &http_request);
-    if (status.ok()) {
-      status = ReadBody(*http_request, reply, on_piece);
-    }
-  } catch (const std::exception& e) {
-    status = Status::Local(e.what());
-  }
-  if (!status.ok()) {
-    reply.resize(given);
-  }
-  return status;
-}
+    // The body is the request's bytes up to its first zero byte; no terminating zero is sent.
+    platform::HttpPost post{server_, port_, servlet, kRequestHeaders, request.c_str()};
+    ExchangeSink first(prompts_, reply, /*redirected=*/false);
+    Status status = http_.Post(post, first);
+    if (!status.ok()) return status;
+    if (!first.failure().ok()) return first.failure();
+    if (first.refusal() != nullptr) return Refuse(first.refusal());
+    if (first.taken()) return status;
 
-// Posts body to servlet and settles the credential and redirect rules: ok leaves in *request the
-// response whose body is the reply.
-Status CenterConnection::Send(const std::string& servlet, std::string_view body,
-                              std::unique_ptr<platform::HttpRequest>* request) {
-  Status status = Post(*connection_, servlet, body, request);
-  if (!status.ok()) {
+    // One redirect, to the first header spelled "Location" (case-sensitive): an absolute http
+    // URL, answered with 200. A second redirect is therefore refused. The redirect serves this
+    // exchange only: the next one goes to the configured center again.
+    const std::optional<UrlParts> url = UrlParts::Split(*first.location());
+    if (!url) return Refuse(texts::kRedirectUnparsable);
+    if (url->scheme != UrlParts::Scheme::kHttp) return Refuse(texts::kRedirectNotHttp);
+    status = http_.Check(url->host, url->port);
+    if (!status.ok()) return status;
+    post.server = url->host;
+    post.port = url->port;
+    post.path = url->path;
+    ExchangeSink moved(prompts_, reply, /*redirected=*/true);
+    status = http_.Post(post, moved);
+    if (!status.ok()) return status;
+    if (!moved.failure().ok()) return moved.failure();
+    if (moved.refusal() != nullptr) return Refuse(moved.refusal());
     return status;
-  }
-  // A 401 (the center) or a 407 (a proxy on the way) means the request was not taken, so it may
-  // go again with credentials: once with those kept from an earlier call, if any, and once with
-  // those the clerk gives; what comes back after the clerk's answer is the reply, a second 401
-  // or 407 included. The two kinds are counted apart, for a proxy and a center that both ask.
-  bool clerk_answered_center = false;
-  bool clerk_answered_proxy = false;
-  for (int round = 0; round < 4; ++round) {
-    const uint32_t code = (*request)->status();
-    const bool proxy = code == 407;
-    if ((code != 401 && !proxy) || (proxy ? clerk_answered_proxy : clerk_answered_center)) {
-      break;
-    }
-    const platform::CredentialAnswer answer = (*request)->AskCredentials(prompts_);
-    if (answer == platform::CredentialAnswer::kCancel) {
-      return Refuse(texts::kInvalidPassword);
-    }
-    if (answer == platform::CredentialAnswer::kRetry) {
-      (proxy ? clerk_answered_proxy : clerk_answered_center) = true;
-    }
-    // The retry carries the same headers and body: the center has to see the request itself,
-    // not an empty POST, once it accepts the credentials.
-    status = (*request)->Post(kRequestHeaders, body);
-    if (!status.ok()) {
-      return status;
-    }
-  }
-  if (IsFollowedRedirect((*request)->status())) {
-    return Redirect(request, body);
-  }
-  return status;
-}
-
-// Follows one redirect: the first header spelled "Location" (case-sensitive), an absolute http
-// URL, answered with 200. A second redirect is therefore refused.
-Status CenterConnection::Redirect(std::unique_ptr<platform::HttpRequest>* request,
-                                  std::string_view body) {
-  const std::optional<std::string> location = (*request)->Header("Location");
-  if (!location) {
-    return Refuse(texts::kRedirectWithoutLocation);
-  }
-  request->reset();
-  connection_.reset();
-
-  const std::optional<UrlParts> url = UrlParts::Split(*location);
-  if (!url) {
-    return Refuse(texts::kRedirectUnparsable);
-  }
-  if (url->scheme != UrlParts::Scheme::kHttp) {
-    return Refuse(texts::kRedirectNotHttp);
-  }
-  // The redirect's connection serves this exchange only: server_ and port_ stay, so the next
-  // exchange goes to the configured center again.
-  Status status = http_.Connect(url->host, url->port, &connection_);
-  if (status.ok()) {
-    status = Post(*connection_, url->path, body, request);
-  }
-  if (status.ok() && (*request)->status() != 200) {
-    return Refuse(texts::kRedirectBadStatus);
-  }
-  return status;
-}
-
-Status CenterConnection::ReadBody(platform::HttpRequest& request, std::string& reply,
-                                  const PieceObserver& on_piece) {
-  // Pieces of read_size_ bytes; a body announced shorter gets a buffer of its own length.
-  std::size_t piece = static_cast<std::size_t>(read_size_);
-  std::optional<std::uint64_t> announced;
-  if (Status length = AnnouncedLength(request, &announced); !length.ok()) return length;
-  if (announced) {
-    ReserveAnnounced(*announced, reply);
-    piece = static_cast<std::size_t>(std::clamp<std::uint64_t>(*announced, 1, piece));
-  }
-  // A small body is read through the stack.
-  constexpr std::size_t kOnStack = 4096;
-  char on_stack[kOnStack];
-  std::unique_ptr<char[]> on_heap;
-  char* buffer = on_stack;
-  if (piece > kOnStack) {
-    on_heap.reset(new char[piece]);
-    buffer = on_heap.get();
-  }
-  for (;;) {
-    std::size_t read = 0;
-    Status status = request.Read(buffer, piece, &read);
-    if (!status.ok() || read == 0) {
-      return status;
-    }
-    // The host learns a reply's length as a 32-bit signed result: a longer one is refused
-    // before it is held.
-    if (read > kMaxReplyBytes || reply.size() > kMaxReplyBytes - read) {
-      return Status::Network(texts::ReplyTooLong(kMaxReplyBytes));
-    }
-    reply.append(buffer, read);
-    if (on_piece) on_piece(reply, reply.size() - read);
+  } catch (const std::exception& e) {
+    return Status::Local(e.what());
   }
 }
 

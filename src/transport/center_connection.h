@@ -1,23 +1,19 @@
 // CenterConnection: one HTTP POST of a request to the center's servlet per business call, and
-// the whole response body back as the reply. The exchange's rules live here: the one retry after
-// a 401, the one redirect followed, what is refused. It sits on platform::HttpClient, which only
-// posts and reads; the message boxes it shows go through platform::Prompts.
+// the reply's head and body handed on as they arrive. The exchange's rules live here: the
+// retries after a 401 or a 407, the one redirect followed, what is refused. It sits on
+// platform::HttpClient, which only posts; the message boxes it shows go through platform::Prompts.
 #ifndef QX_TRANSPORT_CENTER_CONNECTION_H_
 #define QX_TRANSPORT_CENTER_CONNECTION_H_
 
 #include <cstddef>
 #include <cstdint>
-#include <functional>
-#include <memory>
 #include <string>
-#include <string_view>
 
 #include "base/status.h"
 
 namespace qx::platform {
 class HttpClient;
-class HttpConnection;
-class HttpRequest;
+class HttpSink;
 class Prompts;
 }  // namespace qx::platform
 
@@ -37,45 +33,31 @@ class CenterConnection {
 
   void SetServer(const std::string& server, uint16_t port);
 
-  // Replaces the connection object with a new one to server:port. Ok when one exists afterwards;
-  // otherwise the failure (kLocal, or kNetwork from WinInet), after a "系统错误" box showing its
-  // words.
+  // Whether requests can go to the server set: ok, or the failure (kLocal, or kNetwork from
+  // WinInet) after a "系统错误" box showing its words.
   Status Connect();
 
-  // Posts request (its bytes up to the first zero byte) to servlet and appends the response body
-  // to reply (which the caller has emptied). A 401, 404 or 500 page, or a 307, is a reply like
-  // any other: ok. On failure reply is as the caller gave it, and the status's kind and words
-  // are what the -4 message needs:
-  //   kLocal    no connection object (after its box; no words), or a failure of this machine
+  // Posts request (its bytes up to the first zero byte) to servlet and hands the reply's head and
+  // body to reply: the answer that is neither a credential question nor a redirect followed. A
+  // 401, 404 or 500 page, or a 307, is a reply like any other: ok. reply.OnHead is called once,
+  // and only with an answer whose announced length a reply may have; the body pieces follow as
+  // they arrive, never more than kMaxReplyBytes in all. On failure reply may have had part of a
+  // body, which the caller drops, and the status's kind and words are what the -4 message needs:
+  //   kLocal    the server cannot be used (after its box; no words), or a failure of this machine
   //   kNetwork  the network or the HTTP exchange, with WinInet's or libcurl's words; no box
   //   kRefused  the credentials not given, or a redirect that is not followed (after a box
   //             saying which; no words)
-  Status Exchange(const std::string& servlet, const std::string& request, std::string& reply);
-
-  // The same, calling on_piece after each piece of the body is appended to reply, with the
-  // reply so far and the offset where that piece starts (for work best done while the bytes are
-  // fresh in the cache). Not called for the bodies of 401 or redirect answers, nor for a failure.
-  using PieceObserver = std::function<void(std::string_view reply, std::size_t from)>;
-  Status Exchange(const std::string& servlet, const std::string& request, std::string& reply,
-                  const PieceObserver& on_piece);
+  Status Exchange(const std::string& servlet, const std::string& request,
+                  platform::HttpSink& reply);
 
   const std::string& server() const { return server_; }
   uint16_t port() const { return port_; }
 
  private:
-  Status Post(platform::HttpConnection& connection, std::string_view path, std::string_view body,
-              std::unique_ptr<platform::HttpRequest>* request);
-  Status Send(const std::string& servlet, std::string_view body,
-              std::unique_ptr<platform::HttpRequest>* request);
-  Status Redirect(std::unique_ptr<platform::HttpRequest>* request, std::string_view body);
-  Status ReadBody(platform::HttpRequest& request, std::string& reply,
-                  const PieceObserver& on_piece);
   Status Refuse(const char* text);
 
-  int32_t read_size_ = 500000;  // bytes asked for per read of the response body
   platform::HttpClient& http_;
   platform::Prompts& prompts_;
-  std::unique_ptr<platform::HttpConnection> connection_;
   uint16_t port_ = 0;
   std::string server_;
 };

@@ -46,8 +46,10 @@ TEST_F(InterfaceTest, ComPortRules) {
 // An HTTP client that can make no connection object, whatever the server.
 class NoConnections final : public platform::HttpClient {
  public:
-  Status Connect(const std::string&, uint16_t,
-                 std::unique_ptr<platform::HttpConnection>*) override {
+  Status Check(const std::string&, uint16_t) override {
+    return Status::Local("no connection object");
+  }
+  Status Post(const platform::HttpPost&, platform::HttpSink&) override {
     return Status::Local("no connection object");
   }
   void SetTimeouts(std::chrono::milliseconds, std::chrono::milliseconds) override {}

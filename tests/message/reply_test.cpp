@@ -4,13 +4,16 @@
 
 #include <gtest/gtest.h>
 
+#include <optional>
 #include <string>
+#include <string_view>
 #include <utility>
 #include <vector>
 
 #include "base/status_codes.h"
 #include "message_test_util.h"
 #include "platform/env.h"
+#include "platform/http_client.h"
 #include "support/gbk.h"
 
 namespace qx::message {
@@ -261,6 +264,43 @@ TEST(CardDocumentTest, OneParseForTheCountsTheCardRunAndTheRecordSets) {
   RowStore rows;
   EXPECT_EQ(reply.UnpackRecordSet("rs", &rows), kUnpacked);
   EXPECT_EQ(dom.made, 1);
+}
+
+// A head with a Content-Length, as the exchange hands it to the reply.
+struct Announced final : platform::HttpResponse {
+  uint32_t status() const override { return 200; }
+  std::optional<std::string> Header(std::string_view name) override {
+    return name == "Content-Length" ? std::optional<std::string>(length) : std::nullopt;
+  }
+  std::string Head() override { return {}; }
+  platform::CredentialAnswer AskCredentials(platform::Prompts&) override {
+    return platform::CredentialAnswer::kCancel;
+  }
+  std::string length;
+};
+
+// The reply as it arrives: pieces appended, a name cut between two pieces still found, the room
+// of an earlier reply kept up to 8 MB and a larger one handed back.
+TEST(ReplySinkTest, TakesPiecesAndKeepsRoomUpToABound) {
+  for (const std::size_t room : {std::size_t{1} << 20, std::size_t{9} << 20}) {
+    SCOPED_TRACE(room);
+    std::string earlier;
+    earlier.reserve(room);
+    Reply reply(Dom(), std::move(earlier));
+    Announced head;
+    head.length = "37";
+    EXPECT_EQ(reply.OnHead(head), platform::HeadAction::kBody);
+    EXPECT_EQ(reply.text().capacity() >= room, room < (std::size_t{8} << 20));
+    EXPECT_GE(reply.text().capacity(), 37u);
+    for (std::string_view piece : {"<Program><Func", "tionID>8</FunctionID>", "</Program>"}) {
+      EXPECT_TRUE(reply.OnBody(piece).ok());
+    }
+    reply.Arrived();
+    EXPECT_EQ(reply.text(), "<Program><FunctionID>8</FunctionID></Program>");
+    std::string id;
+    EXPECT_EQ(reply.FunctionId(&id), FunctionIdLookup::kFound);
+    EXPECT_EQ(id, "8");
+  }
 }
 
 }  // namespace

@@ -9,6 +9,8 @@
 #include <cstdint>
 #include <cstring>
 
+#include "platform/memory_wipe.h"
+
 namespace qx::platform::posix {
 namespace {
 
@@ -280,6 +282,74 @@ std::string NewClientNonce() {
     std::memcpy(bytes, mix, sizeof bytes);
   }
   return Hex(bytes, sizeof bytes);
+}
+
+void ReadChallenge(std::string_view value, bool answer_digest, Challenges* challenges) {
+  const std::string lower = Lower(value);
+  const bool is_digest = lower.rfind("digest", 0) == 0;
+  const bool is_basic = lower.rfind("basic", 0) == 0;
+  challenges->digest = challenges->digest || is_digest;
+  challenges->basic = challenges->basic || is_basic;
+  DigestChallenge challenge;
+  if (answer_digest && is_digest && !challenges->answerable &&
+      ParseDigestChallenge(value.substr(6), &challenge)) {
+    challenges->answerable = std::move(challenge);
+  }
+  const std::size_t at = lower.find("realm=\"");
+  if ((is_digest || is_basic) && challenges->realm.empty() && at != std::string::npos) {
+    const std::string_view quoted = value.substr(at + 7);
+    challenges->realm = std::string(quoted.substr(0, quoted.find('"')));
+  }
+}
+
+KeptCredentials::~KeptCredentials() {
+  for (auto& [key, credentials] : kept_) {
+    WipeString(&credentials.user);
+    WipeString(&credentials.password);
+  }
+}
+
+CredentialAnswer KeptCredentials::Answer(const std::string& key, bool* tried_kept, Prompts& prompts,
+                                         Credentials* credentials) {
+  std::optional<Credentials> given;
+  if (*tried_kept) {
+    Forget(key);
+  } else {
+    *tried_kept = true;
+    given = Find(key);
+    if (given) {
+      *credentials = std::move(*given);
+      return CredentialAnswer::kRetryKept;
+    }
+  }
+  given = prompts.AskCredentials(key);
+  if (!given) return CredentialAnswer::kCancel;
+  Keep(key, *given);
+  *credentials = std::move(*given);
+  return CredentialAnswer::kRetry;
+}
+
+std::optional<Credentials> KeptCredentials::Find(const std::string& key) {
+  std::lock_guard<std::mutex> lock(mutex_);
+  for (const auto& [kept_key, credentials] : kept_) {
+    if (kept_key == key) return credentials;
+  }
+  return std::nullopt;
+}
+
+void KeptCredentials::Keep(const std::string& key, const Credentials& credentials) {
+  Forget(key);
+  std::lock_guard<std::mutex> lock(mutex_);
+  kept_.emplace_back(key, credentials);
+}
+
+void KeptCredentials::Forget(const std::string& key) {
+  std::lock_guard<std::mutex> lock(mutex_);
+  auto it = std::find_if(kept_.begin(), kept_.end(), [&](const auto& k) { return k.first == key; });
+  if (it == kept_.end()) return;
+  WipeString(&it->second.user);
+  WipeString(&it->second.password);
+  kept_.erase(it);
 }
 
 }  // namespace qx::platform::posix

@@ -5,8 +5,15 @@
 #ifndef QX_PLATFORM_POSIX_HTTP_DIGEST_H_
 #define QX_PLATFORM_POSIX_HTTP_DIGEST_H_
 
+#include <mutex>
+#include <optional>
 #include <string>
 #include <string_view>
+#include <utility>
+#include <vector>
+
+#include "platform/http_client.h"
+#include "platform/prompts.h"
 
 namespace qx::platform::posix {
 
@@ -38,6 +45,40 @@ std::string Md5Hex(std::string_view data);
 
 // 32 hexadecimal digits from the system's random source.
 std::string NewClientNonce();
+
+// What the challenges of a 401's WWW-Authenticate (or a 407's Proxy-Authenticate) headers offer,
+// read header by header: the schemes we know, the first Digest challenge that can be answered
+// here (when answering is wanted), and the realm of the first Basic or Digest challenge naming one.
+struct Challenges {
+  bool basic = false;
+  bool digest = false;
+  std::optional<DigestChallenge> answerable;
+  std::string realm;
+};
+void ReadChallenge(std::string_view value, bool answer_digest, Challenges* challenges);
+
+// Credentials the clerk gave, per key (who asked, and the realm), for the life of the object;
+// wiped when they are forgotten or the object goes. Safe to use from several threads.
+class KeptCredentials {
+ public:
+  KeptCredentials() = default;
+  KeptCredentials(const KeptCredentials&) = delete;
+  KeptCredentials& operator=(const KeptCredentials&) = delete;
+  ~KeptCredentials();
+  // Credentials for a 401 or a 407 from key: those kept, once per post (*tried_kept), nobody
+  // asked (kRetryKept); else the clerk's, through prompts, kept from then on (kRetry). Kept ones
+  // tried already were refused, and are forgotten first. kCancel when the clerk gave none.
+  CredentialAnswer Answer(const std::string& key, bool* tried_kept, Prompts& prompts,
+                          Credentials* credentials);
+
+ private:
+  std::optional<Credentials> Find(const std::string& key);
+  void Keep(const std::string& key, const Credentials& credentials);
+  void Forget(const std::string& key);
+
+  std::mutex mutex_;
+  std::vector<std::pair<std::string, Credentials>> kept_;
+};
 
 }  // namespace qx::platform::posix
 

@@ -1,7 +1,9 @@
 // The HTTP client on Win32, over WinInet: the session is InternetOpenA (agent "Quillon_Net",
-// INTERNET_OPEN_TYPE_PRECONFIG, INTERNET_FLAG_DONT_CACHE), a connection is InternetConnectA with
-// INTERNET_SERVICE_HTTP and context 1, a request is HttpOpenRequestA "POST" with
-// INTERNET_FLAG_RELOAD | INTERNET_FLAG_NO_AUTO_REDIRECT (0x80200000) .. InternetReadFile.
+// INTERNET_OPEN_TYPE_PRECONFIG, INTERNET_FLAG_DONT_CACHE); each post is InternetConnectA with
+// INTERNET_SERVICE_HTTP and context 1, HttpOpenRequestA "POST" with INTERNET_FLAG_RELOAD |
+// INTERNET_FLAG_NO_AUTO_REDIRECT (0x80200000), HttpSendRequestA, then the sink is handed the
+// head and an InternetReadFile loop hands it the body in pieces of 500 000 bytes (fewer when the
+// body announces fewer), read into a buffer the client keeps between posts.
 //
 // Quirks handled where they arise:
 //  - The session is opened by the first operation that needs it, never while the library is
@@ -22,7 +24,7 @@
 //    12000 and up, from wininet.dll's message table) as kNetwork, any other code as kLocal.
 //  - InternetReadFile reports the end of a body whose connection closed or was reset before its
 //    Content-Length as an ordinary end (TRUE, 0 bytes), so a cut body would pass for a whole one.
-//    Read counts the bytes and takes an early end for ERROR_INTERNET_CONNECTION_ABORTED.
+//    ReadBody counts the bytes and takes an early end for ERROR_INTERNET_CONNECTION_ABORTED.
 //  - At most once: WinInet sends a request again on a new connection when the kept-alive
 //    connection it reused breaks after the request went out (closed before any byte of an
 //    answer, or the send failed). Every POST therefore goes out on a connection of its own: the
@@ -39,8 +41,9 @@
 //  - A chunked body cut short (Wine): Wine's InternetReadFile ends it like a whole one. Only the
 //    connection tells them apart: after the last chunk WinInet gives the connection up (to its
 //    pool, or closes it, which the status callback reports); after a cut it keeps it in the
-//    request. Read asks that at the end of a chunked body (INTERNET_OPTION_SECURITY_CERTIFICATE_
-//    STRUCT answers ERROR_INTERNET_INVALID_OPERATION when the request holds no connection).
+//    request. ReadBody asks that at the end of a chunked body
+//    (INTERNET_OPTION_SECURITY_CERTIFICATE_ STRUCT answers ERROR_INTERNET_INVALID_OPERATION when
+//    the request holds no connection).
 //  - A proxy that cannot be reached: the request went through a proxy (INTERNET_OPTION_REQUEST_
 //    FLAGS, INTERNET_REQFLAG_VIA_PROXY) and the connection could not be made, so the words name
 //    the proxy (INTERNET_OPTION_PROXY of the session) before the system's text.
@@ -48,6 +51,7 @@
 #include <wininet.h>
 
 #include <algorithm>
+#include <charconv>
 #include <chrono>
 #include <cstdint>
 #include <cstring>
@@ -146,12 +150,12 @@ class InternetHandle {
 struct Timeouts {
   DWORD connect = static_cast<DWORD>(kDefaultConnectTimeout.count());
   DWORD stall = static_cast<DWORD>(kDefaultStallTimeout.count());
-  // The whole call's limit (0: none) and when it runs out.
+  // The whole exchange's limit (0: none) and when it runs out.
   std::chrono::seconds limit{0};
   std::chrono::steady_clock::time_point deadline;
 
   bool Expired() const { return limit.count() > 0 && std::chrono::steady_clock::now() >= deadline; }
-  // The time-outs of one step, cut to what is left of the call's limit.
+  // The time-outs of one step, cut to what is left of the exchange's limit.
   Timeouts Remaining() const {
     Timeouts left = *this;
     if (limit.count() > 0) {
@@ -173,38 +177,32 @@ void ApplyTimeouts(HINTERNET handle, const Timeouts& timeouts) {
   InternetSetOptionA(handle, INTERNET_OPTION_RECEIVE_TIMEOUT, &stall, sizeof stall);
 }
 
-class WinInetRequest final : public HttpRequest {
+// One POST's request handle and the answer it holds: the head the sink is handed.
+class WinInetRequest final : public HttpResponse {
  public:
-  WinInetRequest(HINTERNET handle, HINTERNET connection, HINTERNET session, std::string path,
+  WinInetRequest(HINTERNET connection, HINTERNET session, std::string path,
                  const Timeouts& timeouts)
-      : handle_(handle),
-        connection_(connection),
-        session_(session),
-        path_(std::move(path)),
-        timeouts_(timeouts) {
-    InternetSetStatusCallbackA(handle, StatusCallback);
-  }
-  ~WinInetRequest() override {
+      : connection_(connection), session_(session), path_(std::move(path)), timeouts_(timeouts) {}
+  ~WinInetRequest() {
     handle_.Reset();
     DropIdleConnections();
   }
   WinInetRequest(const WinInetRequest&) = delete;
   WinInetRequest& operator=(const WinInetRequest&) = delete;
 
-  Status Post(std::span<const HttpHeader> headers, std::string_view body) override {
+  // Opens the request handle, after telling WinInet it is online.
+  Status Open() {
+    INTERNET_CONNECTED_INFO info{INTERNET_STATE_CONNECTED, 0};
+    InternetSetOptionA(connection_, INTERNET_OPTION_CONNECTED_STATE, &info, sizeof info);
+    return Reopen();
+  }
+
+  Status Send(std::span<const HttpHeader> headers, std::string_view body) {
     if (sent_ && win32::UnderWine()) {
       // Wine sends a request again on the connection its handle still holds from the answer
       // before, and resends it when that connection breaks: the retry gets a handle of its own
       // (the credentials given are the connection handle's there, so they stay).
-      handle_.Reset();
-      HINTERNET handle = HttpOpenRequestA(connection_, "POST", path_.c_str(), nullptr, nullptr,
-                                          nullptr, kRequestFlags, kContext);
-      if (handle == nullptr) {
-        return LastError();
-      }
-      handle_.Reset(handle);
-      ApplyTimeouts(handle, timeouts_);
-      InternetSetStatusCallbackA(handle, StatusCallback);
+      if (Status reopened = Reopen(); !reopened.ok()) return reopened;
     }
     sent_ = true;
     received_ = 0;
@@ -212,7 +210,7 @@ class WinInetRequest final : public HttpRequest {
     if (timeouts_.Expired()) {
       return Status::Network(DeadlineText(timeouts_.limit));  // nothing goes out past the limit
     }
-    ApplyTimeouts(handle_.get(), timeouts_.Remaining());
+    if (timeouts_.limit.count() > 0) ApplyTimeouts(handle_.get(), timeouts_.Remaining());
     std::string header_block;
     for (const HttpHeader& header : headers) {
       header_block.append(header.name).append(": ").append(header.value).append("\r\n");
@@ -246,11 +244,6 @@ class WinInetRequest final : public HttpRequest {
 
   uint32_t status() const override { return status_; }
 
-  std::string Head() override {
-    std::string block;
-    return RawHeaders(&block).ok() ? block : std::string();
-  }
-
   std::optional<std::string> Header(std::string_view name) override {
     std::string block;
     if (!RawHeaders(&block).ok()) {
@@ -280,6 +273,11 @@ class WinInetRequest final : public HttpRequest {
     return std::nullopt;
   }
 
+  std::string Head() override {
+    std::string block;
+    return RawHeaders(&block).ok() ? block : std::string();
+  }
+
   CredentialAnswer AskCredentials(Prompts& /*prompts*/) override {
     // Wine's proxy dialog reads the session's proxy name, and crashes the host's process when
     // there is none (a 407 from a server reached directly): no dialog then, the clerk is not
@@ -301,34 +299,45 @@ class WinInetRequest final : public HttpRequest {
     return CredentialAnswer::kRetry;
   }
 
-  Status Read(char* buffer, std::size_t size, std::size_t* read) override {
-    DWORD want = static_cast<DWORD>(std::min<std::size_t>(size, 0x7fffffff));
-    DWORD got = 0;
-    if (timeouts_.limit.count() > 0) {
-      ApplyTimeouts(handle_.get(), timeouts_.Remaining());
+  // The body, in pieces of up to buffer.size() bytes, each handed to sink as it is read.
+  Status ReadBody(std::span<char> buffer, HttpSink& sink) {
+    for (;;) {
+      const DWORD want = static_cast<DWORD>(std::min<std::size_t>(buffer.size(), 0x7fffffff));
+      DWORD got = 0;
+      if (timeouts_.limit.count() > 0) ApplyTimeouts(handle_.get(), timeouts_.Remaining());
+      if (timeouts_.Expired()) return Status::Network(DeadlineText(timeouts_.limit));
+      if (!InternetReadFile(handle_.get(), buffer.data(), want, &got)) {
+        return timeouts_.Expired() ? Status::Network(DeadlineText(timeouts_.limit)) : LastError();
+      }
+      if (timeouts_.Expired() && got > 0) return Status::Network(DeadlineText(timeouts_.limit));
+      received_ += got;
+      if (got == 0) {
+        if (want > 0 &&
+            (received_ < AnnouncedLength() || (win32::UnderWine() && ChunkedBodyCut()))) {
+          return Status::Network(win32::SystemErrorText(ERROR_INTERNET_CONNECTION_ABORTED));
+        }
+        return Status::Ok();
+      }
+      if (Status taken = sink.OnBody(std::string_view(buffer.data(), got)); !taken.ok()) {
+        return taken;
+      }
     }
-    if (timeouts_.Expired()) {
-      *read = 0;
-      return Status::Network(DeadlineText(timeouts_.limit));
-    }
-    if (!InternetReadFile(handle_.get(), buffer, want, &got)) {
-      *read = 0;
-      return timeouts_.Expired() ? Status::Network(DeadlineText(timeouts_.limit)) : LastError();
-    }
-    if (timeouts_.Expired() && got > 0) {
-      *read = 0;
-      return Status::Network(DeadlineText(timeouts_.limit));
-    }
-    *read = got;
-    received_ += got;
-    if (got == 0 && want > 0 &&
-        (received_ < AnnouncedLength() || (win32::UnderWine() && ChunkedBodyCut()))) {
-      return Status::Network(win32::SystemErrorText(ERROR_INTERNET_CONNECTION_ABORTED));
-    }
-    return Status::Ok();
   }
 
  private:
+  Status Reopen() {
+    handle_.Reset();
+    HINTERNET handle = HttpOpenRequestA(connection_, "POST", path_.c_str(), nullptr, nullptr,
+                                        nullptr, kRequestFlags, kContext);
+    if (handle == nullptr) {
+      return LastError();
+    }
+    handle_.Reset(handle);
+    ApplyTimeouts(handle, timeouts_);
+    InternetSetStatusCallbackA(handle, StatusCallback);
+    return Status::Ok();
+  }
+
   // HttpSendRequestA failed: the system's words, after the proxy's name when the connection to
   // the proxy could not be made.
   Status SendError() {
@@ -489,61 +498,50 @@ class WinInetRequest final : public HttpRequest {
   Timeouts timeouts_;
 };
 
-class WinInetConnection final : public HttpConnection {
- public:
-  WinInetConnection(HINTERNET handle, HINTERNET session, const Timeouts& timeouts)
-      : handle_(handle), session_(session), timeouts_(timeouts) {}
-
-  Status OpenRequest(std::string_view path, std::unique_ptr<HttpRequest>* request) override {
-    request->reset();
-    INTERNET_CONNECTED_INFO info{INTERNET_STATE_CONNECTED, 0};
-    InternetSetOptionA(handle_.get(), INTERNET_OPTION_CONNECTED_STATE, &info, sizeof info);
-    const std::string object(path);
-    HINTERNET handle = HttpOpenRequestA(handle_.get(), "POST", object.c_str(), nullptr, nullptr,
-                                        nullptr, kRequestFlags, kContext);
-    if (handle == nullptr) {
-      return LastError();
-    }
-    ApplyTimeouts(handle, timeouts_);
-    *request = std::make_unique<WinInetRequest>(handle, handle_.get(), session_, object, timeouts_);
-    return Status::Ok();
-  }
-
- private:
-  InternetHandle handle_;
-  HINTERNET session_;
-  Timeouts timeouts_;
-};
-
 class WinInetClient final : public HttpClient {
  public:
-  Status Connect(const std::string& server, uint16_t port,
-                 std::unique_ptr<HttpConnection>* connection) override {
-    connection->reset();
-    // Port 0 is INTERNET_INVALID_PORT_NUMBER: InternetConnectA takes the service's default, 80.
-    if (server.empty()) {
-      return Status::Local(win32::SystemErrorText(ERROR_INTERNET_INVALID_URL));
+  Status Check(const std::string& server, uint16_t port) override {
+    InternetHandle connection;
+    Timeouts timeouts;
+    HINTERNET session = nullptr;
+    return Connect(server, port, &connection, &session, &timeouts);
+  }
+
+  Status Post(const HttpPost& post, HttpSink& sink) override {
+    InternetHandle connection;
+    Timeouts timeouts;
+    HINTERNET session = nullptr;
+    Status status = Connect(std::string(post.server), post.port, &connection, &session, &timeouts);
+    if (!status.ok()) return status;
+    // Declared after the connection, so that the request handle is closed first.
+    WinInetRequest request(connection.get(), session, std::string(post.path), timeouts);
+    if (status = request.Open(); !status.ok()) return status;
+    for (;;) {
+      if (status = request.Send(post.headers, post.body); !status.ok()) return status;
+      const HeadAction action = sink.OnHead(request);
+      if (action == HeadAction::kPostAgain) continue;
+      if (action == HeadAction::kDone) return Status::Ok();
+      break;
     }
+    // Pieces of 500 000 bytes; a body announced shorter gets a piece of its own length. The
+    // buffer is kept for the next post (another thread meanwhile gets one of its own).
+    std::size_t piece = kPiece;
+    const std::optional<std::string> length = request.Header("Content-Length");
+    uint64_t announced = 0;
+    if (length && std::from_chars(length->data(), length->data() + length->size(), announced).ptr !=
+                      length->data()) {
+      piece = static_cast<std::size_t>(std::clamp<uint64_t>(announced, 1, kPiece));
+    }
+    std::unique_ptr<char[]> buffer;
+    {
+      std::lock_guard<std::mutex> hold(lock_);
+      buffer = std::move(buffer_);
+    }
+    if (!buffer) buffer.reset(new char[kPiece]);
+    status = request.ReadBody(std::span<char>(buffer.get(), piece), sink);
     std::lock_guard<std::mutex> hold(lock_);
-    if (session_.get() == nullptr) {
-      HINTERNET session = InternetOpenA(kAgent, INTERNET_OPEN_TYPE_PRECONFIG, nullptr, nullptr,
-                                        INTERNET_FLAG_DONT_CACHE);
-      if (session == nullptr) {
-        return Status::Local(LastError().words());
-      }
-      session_.Reset(session);
-      ApplyTimeouts(session, timeouts_);
-    }
-    timeouts_.limit = limit_;
-    timeouts_.deadline = deadline_;
-    HINTERNET handle = InternetConnectA(session_.get(), server.c_str(), port, nullptr, nullptr,
-                                        INTERNET_SERVICE_HTTP, 0, kContext);
-    if (handle == nullptr) {
-      return LastError();
-    }
-    ApplyTimeouts(handle, timeouts_);
-    *connection = std::make_unique<WinInetConnection>(handle, session_.get(), timeouts_);
-    return Status::Ok();
+    if (!buffer_) buffer_ = std::move(buffer);
+    return status;
   }
 
   void SetTimeouts(std::chrono::milliseconds connect, std::chrono::milliseconds stall) override {
@@ -558,16 +556,46 @@ class WinInetClient final : public HttpClient {
   void SetDeadline(std::chrono::steady_clock::time_point deadline,
                    std::chrono::seconds limit) override {
     std::lock_guard<std::mutex> hold(lock_);
-    deadline_ = deadline;
-    limit_ = limit;
+    timeouts_.deadline = deadline;
+    timeouts_.limit = limit;
   }
 
  private:
-  std::chrono::steady_clock::time_point deadline_;
-  std::chrono::seconds limit_{0};
+  static constexpr std::size_t kPiece = 500000;
+
+  // The session (opened by the first call that needs one) and a connection to server:port.
+  Status Connect(const std::string& server, uint16_t port, InternetHandle* connection,
+                 HINTERNET* session, Timeouts* timeouts) {
+    // Port 0 is INTERNET_INVALID_PORT_NUMBER: InternetConnectA takes the service's default, 80.
+    if (server.empty()) {
+      return Status::Local(win32::SystemErrorText(ERROR_INTERNET_INVALID_URL));
+    }
+    std::lock_guard<std::mutex> hold(lock_);
+    if (session_.get() == nullptr) {
+      HINTERNET opened = InternetOpenA(kAgent, INTERNET_OPEN_TYPE_PRECONFIG, nullptr, nullptr,
+                                       INTERNET_FLAG_DONT_CACHE);
+      if (opened == nullptr) {
+        return Status::Local(LastError().words());
+      }
+      session_.Reset(opened);
+      ApplyTimeouts(opened, timeouts_);
+    }
+    HINTERNET handle = InternetConnectA(session_.get(), server.c_str(), port, nullptr, nullptr,
+                                        INTERNET_SERVICE_HTTP, 0, kContext);
+    if (handle == nullptr) {
+      return LastError();
+    }
+    ApplyTimeouts(handle, timeouts_);
+    connection->Reset(handle);
+    *session = session_.get();
+    *timeouts = timeouts_;
+    return Status::Ok();
+  }
+
   std::mutex lock_;
   InternetHandle session_;
   Timeouts timeouts_;
+  std::unique_ptr<char[]> buffer_;  // the body's pieces, kept between posts
 };
 
 }  // namespace

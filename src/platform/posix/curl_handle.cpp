@@ -1,0 +1,139 @@
+#include "platform/posix/curl_handle.h"
+
+#include <dirent.h>
+#include <fcntl.h>
+#include <poll.h>
+#include <sys/socket.h>
+#include <unistd.h>
+
+#include <algorithm>
+#include <cstdlib>
+#include <new>
+
+namespace qx::platform::posix {
+namespace {
+
+// The descriptors open in this process now, in order (none where /proc is not mounted).
+std::vector<int> OpenDescriptors() {
+  std::vector<int> fds;
+  if (DIR* dir = ::opendir("/proc/self/fd")) {
+    while (const dirent* entry = ::readdir(dir)) {
+      const int fd = std::atoi(entry->d_name);
+      if (entry->d_name[0] != '.' && fd != ::dirfd(dir)) fds.push_back(fd);
+    }
+    ::closedir(dir);
+  }
+  std::sort(fds.begin(), fds.end());
+  return fds;
+}
+
+}  // namespace
+
+CURLcode InitCurlOnce() {
+  struct Global {
+    CURLcode code = CURLE_FAILED_INIT;
+    ~Global() {
+      if (code == CURLE_OK) curl_global_cleanup();
+    }
+  };
+  static std::once_flag once;
+  static Global global;
+  std::call_once(once, [] { global.code = curl_global_init(CURL_GLOBAL_ALL); });
+  return global.code;
+}
+
+CookieShare::~CookieShare() {
+  if (share_ != nullptr) curl_share_cleanup(share_);
+}
+
+CURLSH* CookieShare::Get() {
+  std::call_once(made_, [this] {
+    CURLSH* share = curl_share_init();
+    if (share == nullptr) return;
+    curl_lock_function lock = [](CURL*, curl_lock_data, curl_lock_access, void* self) {
+      static_cast<CookieShare*>(self)->mutex_.lock();
+    };
+    curl_unlock_function unlock = [](CURL*, curl_lock_data, void* self) {
+      static_cast<CookieShare*>(self)->mutex_.unlock();
+    };
+    if (curl_share_setopt(share, CURLSHOPT_LOCKFUNC, lock) != CURLSHE_OK ||
+        curl_share_setopt(share, CURLSHOPT_UNLOCKFUNC, unlock) != CURLSHE_OK ||
+        curl_share_setopt(share, CURLSHOPT_USERDATA, this) != CURLSHE_OK ||
+        curl_share_setopt(share, CURLSHOPT_SHARE, CURL_LOCK_DATA_COOKIE) != CURLSHE_OK) {
+      curl_share_cleanup(share);
+      return;
+    }
+    share_ = share;
+  });
+  return share_;
+}
+
+CurlHandle::CurlHandle() : pid_(::getpid()), before_(OpenDescriptors()) {
+  easy_ = curl_easy_init();
+}
+
+CurlHandle::~CurlHandle() {
+  if (easy_ != nullptr) curl_easy_cleanup(easy_);
+}
+
+bool CurlHandle::Ours() const { return pid_ == ::getpid(); }
+
+void CurlHandle::OwnSockets() {
+  curl_easy_setopt(easy_, CURLOPT_OPENSOCKETFUNCTION, &CurlHandle::OpenSocket);
+  curl_easy_setopt(easy_, CURLOPT_OPENSOCKETDATA, this);
+  curl_easy_setopt(easy_, CURLOPT_CLOSESOCKETFUNCTION, &CurlHandle::CloseSocket);
+  curl_easy_setopt(easy_, CURLOPT_CLOSESOCKETDATA, this);
+}
+
+void CurlHandle::MarkWakeupPair() {
+  if (marked_) return;
+  marked_ = true;
+  for (int fd : OpenDescriptors()) {
+    int domain = 0;
+    socklen_t length = sizeof domain;
+    if (!std::binary_search(before_.begin(), before_.end(), fd) &&
+        ::getsockopt(fd, SOL_SOCKET, SO_DOMAIN, &domain, &length) == 0 && domain == AF_UNIX) {
+      const int flags = ::fcntl(fd, F_GETFD);
+      if (flags >= 0) ::fcntl(fd, F_SETFD, flags | FD_CLOEXEC);
+    }
+  }
+  before_ = {};
+}
+
+// libcurl 7.88 looks for the end of a connection before it reuses it, but takes a pending reset
+// for a live connection, sends on it, and then has to send again.
+void CurlHandle::SettleIdleConnections() {
+  for (curl_socket_t socket : sockets_) {
+    pollfd watch{socket, POLLIN, 0};
+    if (poll(&watch, 1, 0) == 1 && (watch.revents & (POLLERR | POLLHUP)) != 0) {
+      int error = 0;
+      socklen_t length = sizeof error;
+      getsockopt(socket, SOL_SOCKET, SO_ERROR, &error, &length);
+    }
+  }
+}
+
+curl_socket_t CurlHandle::OpenSocket(void* self, curlsocktype purpose, curl_sockaddr* address) {
+  auto* handle = static_cast<CurlHandle*>(self);
+  if (purpose != CURLSOCKTYPE_IPCXN) return CURL_SOCKET_BAD;
+  // The transfer engine, and its wake-up pair, exist by the time the first connection opens.
+  handle->MarkWakeupPair();
+  const curl_socket_t socket =
+      ::socket(address->family, address->socktype | SOCK_CLOEXEC, address->protocol);
+  if (socket == CURL_SOCKET_BAD) return socket;
+  try {
+    handle->sockets_.push_back(socket);
+  } catch (const std::bad_alloc&) {
+    ::close(socket);
+    return CURL_SOCKET_BAD;
+  }
+  return socket;
+}
+
+int CurlHandle::CloseSocket(void* self, curl_socket_t socket) {
+  std::vector<curl_socket_t>& sockets = static_cast<CurlHandle*>(self)->sockets_;
+  sockets.erase(std::remove(sockets.begin(), sockets.end(), socket), sockets.end());
+  return ::close(socket);
+}
+
+}  // namespace qx::platform::posix
