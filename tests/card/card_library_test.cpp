@@ -218,6 +218,18 @@ std::string Filler(std::size_t bytes) {
   return out;
 }
 
+// The card's own cut (its message is also a box's text): 27 + 41 bytes, then 955 bytes of room
+// hold 477 whole characters, not the 478th half.
+TEST_F(CardLibraryTest, AnUnterminatedErrorTextIsCutOnAWholeCharacter) {
+  Faults("ICGeterrMsg=unterminated;ICGet=fail");
+  CardLibrary card = Open();
+  ASSERT_EQ(card.Start(), 0);
+  std::string value;
+  EXPECT_EQ(card.Get("ab", &value), -301);
+  EXPECT_EQ(card.message(), test::Gbk(u8"执行底层IC卡函数(get)出错：") +
+                                "ICGet failed (injected fault) for item ab" + Filler(954));
+}
+
 TEST_F(CardLibraryTest, ValueWithoutTerminatingZeroIsTakenUpTo99Bytes) {
   Faults("ICGet=unterminated");
   CardLibrary card = Open();
