@@ -3,13 +3,10 @@
 // than a 32-bit length, the dialog helper's descriptors during a 401 prompt, and a library
 // planted in the current directory when the library is loaded. (Impossible Content-Lengths and a
 // host that forks are rows of tests/scenarios/scenarios.txt.)
-#include <arpa/inet.h>
 #include <dirent.h>
 #include <dlfcn.h>
 #include <fcntl.h>
 #include <gtest/gtest.h>
-#include <netinet/in.h>
-#include <poll.h>
 #include <sys/resource.h>
 #include <sys/socket.h>
 #include <sys/wait.h>
@@ -19,15 +16,14 @@
 #include <cstdint>
 #include <cstdio>
 #include <cstdlib>
-#include <cstring>
 #include <fstream>
 #include <functional>
 #include <optional>
 #include <sstream>
 #include <string>
-#include <thread>
 #include <vector>
 
+#include "platform/raw_server.h"
 #include "support/card_sim.h"
 #include "support/center_sim_process.h"
 #include "support/host_library.h"
@@ -52,85 +48,44 @@ struct StreamedAnswer {
   bool announce = true;
 };
 
-// A loopback server answering one request with a StreamedAnswer that is generated as it is sent
-// (never held whole), then closing. Every wait is bounded; the thread is joined at the end.
-class StreamServer {
- public:
-  explicit StreamServer(StreamedAnswer answer) : answer_(std::move(answer)) {
-    listener_ = ::socket(AF_INET, SOCK_STREAM | SOCK_CLOEXEC, 0);
-    sockaddr_in address{};
-    address.sin_family = AF_INET;
-    address.sin_addr.s_addr = htonl(INADDR_LOOPBACK);
-    socklen_t length = sizeof address;
-    if (listener_ < 0 || ::bind(listener_, reinterpret_cast<sockaddr*>(&address), length) != 0 ||
-        ::listen(listener_, 4) != 0 ||
-        ::getsockname(listener_, reinterpret_cast<sockaddr*>(&address), &length) != 0) {
-      return;
-    }
-    port_ = ntohs(address.sin_port);
-    thread_ = std::thread([this] { Serve(); });
+bool SendAll(int fd, const char* data, std::size_t size) {
+  while (size > 0) {
+    const ssize_t n = ::send(fd, data, size, MSG_NOSIGNAL);
+    if (n <= 0) return false;
+    data += n;
+    size -= static_cast<std::size_t>(n);
   }
-  StreamServer(const StreamServer&) = delete;
-  StreamServer& operator=(const StreamServer&) = delete;
-  ~StreamServer() {
-    if (thread_.joinable()) thread_.join();
-    if (listener_ >= 0) ::close(listener_);
-  }
-  uint16_t port() const { return port_; }
+  return true;
+}
 
- private:
-  bool Send(int fd, const char* data, std::size_t size) {
-    while (size > 0) {
-      const ssize_t n = ::send(fd, data, size, MSG_NOSIGNAL);
-      if (n <= 0) return false;
-      data += n;
-      size -= static_cast<std::size_t>(n);
-    }
-    return true;
-  }
-
-  void Serve() {
-    pollfd wait = {listener_, POLLIN, 0};
-    if (::poll(&wait, 1, 60000) <= 0) return;
-    const int fd = ::accept4(listener_, nullptr, nullptr, SOCK_CLOEXEC);
-    if (fd < 0) return;
-    timeval limit = {10, 0};
-    ::setsockopt(fd, SOL_SOCKET, SO_RCVTIMEO, &limit, sizeof limit);
-    std::string request;
-    char buffer[4096];
-    while (request.find("\r\n\r\n") == std::string::npos) {
-      const ssize_t n = ::read(fd, buffer, sizeof buffer);
-      if (n <= 0) break;
-      request.append(buffer, static_cast<std::size_t>(n));
-    }
+// A RawServer's answer generated as it is sent (never held whole), then a clean close.
+std::function<void(int)> Streamed(StreamedAnswer answer) {
+  return [answer = std::move(answer)](int fd) {
     const std::uint64_t body =
-        answer_.prefix.size() + answer_.unit.size() * answer_.units + answer_.suffix.size();
+        answer.prefix.size() + answer.unit.size() * answer.units + answer.suffix.size();
     std::string head = "HTTP/1.1 200 OK\r\n";
-    head += answer_.announce ? "Content-Length: " + std::to_string(body) + "\r\n"
-                             : std::string("Connection: close\r\n");
-    head += "\r\n" + answer_.prefix;
-    bool open = Send(fd, head.data(), head.size());
+    head += answer.announce ? "Content-Length: " + std::to_string(body) + "\r\n"
+                            : std::string("Connection: close\r\n");
+    head += "\r\n" + answer.prefix;
+    bool open = SendAll(fd, head.data(), head.size());
     // The units in blocks of about 1 MB.
     std::string block;
-    const std::uint64_t per_block = answer_.unit.empty() ? 0 : (1u << 20) / answer_.unit.size();
-    for (std::uint64_t i = 0; i < per_block; ++i) block += answer_.unit;
-    for (std::uint64_t left = answer_.units; open && left > 0;) {
+    const std::uint64_t per_block = answer.unit.empty() ? 0 : (1u << 20) / answer.unit.size();
+    for (std::uint64_t i = 0; i < per_block; ++i) block += answer.unit;
+    for (std::uint64_t left = answer.units; open && left > 0;) {
       const std::uint64_t now = std::min(left, per_block);
-      open = Send(fd, block.data(), static_cast<std::size_t>(now * answer_.unit.size()));
+      open = SendAll(fd, block.data(), static_cast<std::size_t>(now * answer.unit.size()));
       left -= now;
     }
-    if (open) Send(fd, answer_.suffix.data(), answer_.suffix.size());
+    if (open) SendAll(fd, answer.suffix.data(), answer.suffix.size());
     ::shutdown(fd, SHUT_WR);
+    timeval limit = {10, 0};
+    ::setsockopt(fd, SOL_SOCKET, SO_RCVTIMEO, &limit, sizeof limit);
+    char buffer[4096];
     while (::read(fd, buffer, sizeof buffer) > 0) {
     }
-    ::close(fd);
-  }
-
-  StreamedAnswer answer_;
-  int listener_ = -1;
-  uint16_t port_ = 0;
-  std::thread thread_;
-};
+  };
+}
 
 // Runs body in a forked child, killed after `seconds`, and returns its exit code (or -1 when it
 // did not exit on its own).
@@ -193,7 +148,7 @@ TEST(HostileInputs, AReplyThatCannotBeParsedForWantOfMemoryEndsWithMinus106) {
   };
   for (const auto& c : cases) {
     SCOPED_TRACE(c.name);
-    StreamServer center({c.prefix, "<a/>", std::uint64_t{8} << 20, "</Program>"});
+    RawServer center(Streamed({c.prefix, "<a/>", std::uint64_t{8} << 20, "</Program>"}));
     ASSERT_NE(center.port(), 0);
     HostLibrary host(HostLibrary::IniFor(center.port()));
     const std::string card = "card_no=A100\nname=x\n";
@@ -232,8 +187,8 @@ TEST(HostileInputs, AReplyLongerThanA32BitLengthIsRefused) {
   if (available_kb < (std::uint64_t{6} << 20)) {
     GTEST_SKIP() << "needs 6 GB of memory available, has " << available_kb / 1024 << " MB";
   }
-  StreamedAnswer answer{"<Program>", "x", (std::uint64_t{1} << 31) + 64 - 19, "</Program>", false};
-  StreamServer center(answer);
+  RawServer center(
+      Streamed({"<Program>", "x", (std::uint64_t{1} << 31) + 64 - 19, "</Program>", false}));
   ASSERT_NE(center.port(), 0);
   HostLibrary host(HostLibrary::IniFor(center.port()));
   ASSERT_EQ(host.Init(), 1);

@@ -1,13 +1,10 @@
 #include <gtest/gtest.h>
 
-#include <chrono>
-#include <memory>
 #include <string>
 #include <string_view>
 
 #include "interface/insurance_interface.h"
 #include "interface/interface_fixture.h"
-#include "platform/http_client.h"
 #include "support/gbk.h"
 
 namespace qx::test {
@@ -41,32 +38,6 @@ TEST_F(InterfaceTest, ComPortRules) {
     EXPECT_EQ(iface.status(), 1);
     EXPECT_EQ(iface.servlet(), "/s");
   }
-}
-
-// An HTTP client that can make no connection object, whatever the server.
-class NoConnections final : public platform::HttpClient {
- public:
-  Status Check(const std::string&, uint16_t) override {
-    return Status::Local("no connection object");
-  }
-  Status Post(const platform::HttpPost&, platform::HttpSink&) override {
-    return Status::Local("no connection object");
-  }
-  void SetTimeouts(std::chrono::milliseconds, std::chrono::milliseconds) override {}
-};
-
-TEST_F(InterfaceTest, AConnectionThatCannotBeMadeLeavesTheInterfaceUninitialised) {
-  static NoConnections refusing;  // outlives the interface object the fixture keeps
-  env_.http = &refusing;
-  files_.files[IniPath()] = "[center]\nserver=127.0.0.1\nport=80\nservlet=/s\n";
-  InsuranceInterface& iface = Make();
-  std::string message(40, ' ');
-  EXPECT_EQ(iface.InitHandle(message.data()), -1);
-  EXPECT_EQ(std::string(message.c_str()), "");
-  EXPECT_EQ(iface.status(), -3);
-  EXPECT_EQ(iface.message(), Gbk(u8"没有初始化接口不能调用运行函数."));
-  ASSERT_EQ(prompts_.Boxes().size(), 1u);
-  EXPECT_EQ(prompts_.Boxes()[0].caption, Gbk(u8"系统错误"));
 }
 
 TEST_F(InterfaceTest, UnreadableFileIsReportedAndNeverOverwritten) {

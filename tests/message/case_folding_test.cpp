@@ -9,6 +9,8 @@
 namespace qx::message {
 namespace {
 
+// Every lead/trail pair between A and Z; then bytes that start no pair: a lead byte at the end
+// takes nothing with it, 0x80 (the euro) is one byte, and only A-Z change.
 TEST(CaseFoldingTest, EveryDoubleByteCharacterSurvivesFoldingAndOnlyBytewiseFoldsItsTrail) {
   int trail_in_a_to_z = 0;
   for (int lead = 0x81; lead <= 0xFE; ++lead) {
@@ -24,6 +26,9 @@ TEST(CaseFoldingTest, EveryDoubleByteCharacterSurvivesFoldingAndOnlyBytewiseFold
     }
   }
   EXPECT_EQ(trail_in_a_to_z, 126 * 26);
+  EXPECT_EQ(FoldLowerDoubleByte("Center_ID-@[`{AB\x81"), "center_id-@[`{ab\x81");
+  EXPECT_EQ(FoldLowerDoubleByte("\x80Q"), "\x80q");
+  EXPECT_EQ(FoldLowerBytewise("Center_ID-@[`{\x80Q"), "center_id-@[`{\x80q");
 }
 
 }  // namespace

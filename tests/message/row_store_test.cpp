@@ -6,30 +6,10 @@
 
 #include <string>
 
-#include "message/case_folding.h"
 #include "support/gbk.h"
 
 namespace qx::message {
 namespace {
-
-TEST(CaseFoldingTest, OnlyAsciiLettersAndNeverASecondByteWhenAware) {
-  // "中" is D6 D0, "徽" is BB D5: no byte of either is a letter. "\x81\x41" has 'A' as its
-  // second byte.
-  const std::string mixed = "Center_ID-" + std::string("\x81\x41") +
-                            "Z\xD6\xD0"
-                            "Ab";
-  EXPECT_EQ(FoldLowerDoubleByte(mixed),
-            "center_id-\x81\x41z\xD6\xD0"
-            "ab");
-  EXPECT_EQ(FoldLowerBytewise(mixed),
-            "center_id-\x81\x61z\xD6\xD0"
-            "ab");
-  // A lead byte at the end takes nothing with it.
-  EXPECT_EQ(FoldLowerDoubleByte("AB\x81"), "ab\x81");
-  // 0x80 (the euro) is a single byte: the letter after it is folded.
-  EXPECT_EQ(FoldLowerDoubleByte("\x80Q"), "\x80q");
-  EXPECT_EQ(FoldLowerDoubleByte(""), "");
-}
 
 TEST(RowStoreTest, LookupOutcomes) {
   RowStore store;

@@ -1,5 +1,6 @@
 // A one-connection-at-a-time HTTP listener on 127.0.0.1 for wire-level tests: it records each
-// request's exact bytes and answers with canned bytes, then closes the connection. Every wait is
+// request's exact bytes and answers with canned bytes (or a function writes the answer to the
+// connection), then closes the connection. Every wait is
 // bounded (10 s); the thread is joined in the destructor. Header-only: tests/platform compiles
 // only its *_test.cpp files.
 #ifndef QX_TESTS_PLATFORM_RAW_SERVER_H_
@@ -14,6 +15,7 @@
 #include <chrono>
 #include <cstdint>
 #include <cstdlib>
+#include <functional>
 #include <mutex>
 #include <string>
 #include <thread>
@@ -25,20 +27,10 @@ class RawServer {
  public:
   // Answers the n-th connection with responses[n] (the last one again for any later).
   explicit RawServer(std::vector<std::string> responses) : responses_(std::move(responses)) {
-    listener_ = ::socket(AF_INET, SOCK_STREAM | SOCK_CLOEXEC, 0);
-    sockaddr_in address{};
-    address.sin_family = AF_INET;
-    address.sin_addr.s_addr = htonl(INADDR_LOOPBACK);
-    socklen_t length = sizeof address;
-    if (listener_ < 0 || ::bind(listener_, reinterpret_cast<sockaddr*>(&address), length) != 0 ||
-        ::listen(listener_, 8) != 0 ||
-        ::getsockname(listener_, reinterpret_cast<sockaddr*>(&address), &length) != 0 ||
-        ::pipe(wake_) != 0) {
-      return;
-    }
-    port_ = ntohs(address.sin_port);
-    thread_ = std::thread([this] { Run(); });
+    Listen();
   }
+  // Answers every connection by calling answer with it, once its request is read.
+  explicit RawServer(std::function<void(int fd)> answer) : answer_(std::move(answer)) { Listen(); }
   RawServer(const RawServer&) = delete;
   RawServer& operator=(const RawServer&) = delete;
   ~RawServer() {
@@ -63,6 +55,22 @@ class RawServer {
   }
 
  private:
+  void Listen() {
+    listener_ = ::socket(AF_INET, SOCK_STREAM | SOCK_CLOEXEC, 0);
+    sockaddr_in address{};
+    address.sin_family = AF_INET;
+    address.sin_addr.s_addr = htonl(INADDR_LOOPBACK);
+    socklen_t length = sizeof address;
+    if (listener_ < 0 || ::bind(listener_, reinterpret_cast<sockaddr*>(&address), length) != 0 ||
+        ::listen(listener_, 8) != 0 ||
+        ::getsockname(listener_, reinterpret_cast<sockaddr*>(&address), &length) != 0 ||
+        ::pipe(wake_) != 0) {
+      return;
+    }
+    port_ = ntohs(address.sin_port);
+    thread_ = std::thread([this] { Run(); });
+  }
+
   // Waits for fd to become readable, at most 10 s; false on time-out or when woken to stop.
   bool WaitReadable(int fd) {
     pollfd fds[2] = {{fd, POLLIN, 0}, {wake_[0], POLLIN, 0}};
@@ -111,6 +119,11 @@ class RawServer {
         std::lock_guard<std::mutex> lock(mutex_);
         requests_.push_back(request);
       }
+      if (answer_) {
+        answer_(client);
+        ::close(client);
+        continue;
+      }
       const std::string& response = responses_[std::min(index, responses_.size() - 1)];
       std::size_t sent = 0;
       while (sent < response.size()) {
@@ -126,6 +139,7 @@ class RawServer {
   }
 
   std::vector<std::string> responses_;
+  std::function<void(int fd)> answer_;
   int listener_ = -1;
   uint16_t port_ = 0;
   int wake_[2] = {-1, -1};
