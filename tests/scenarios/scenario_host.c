@@ -284,6 +284,7 @@ static int MakeScratch(char* dir, size_t size, int number) {
   }
   return -1;
 }
+/* The scratch folder with its files and its folders (the log's) one level down. */
 static void RemoveScratch(const char* dir) {
   char pattern[MAX_PATH + 4], file[2 * MAX_PATH];
   WIN32_FIND_DATAA data;
@@ -292,13 +293,18 @@ static void RemoveScratch(const char* dir) {
   find = FindFirstFileA(pattern, &data);
   if (find != INVALID_HANDLE_VALUE) {
     do {
+      if (strcmp(data.cFileName, ".") == 0 || strcmp(data.cFileName, "..") == 0) continue;
       snprintf(file, sizeof file, "%s\\%s", dir, data.cFileName);
       SetFileAttributesA(file, FILE_ATTRIBUTE_NORMAL);
-      DeleteFileA(file);
+      if (data.dwFileAttributes & FILE_ATTRIBUTE_DIRECTORY) {
+        RemoveScratch(file);
+      } else if (!DeleteFileA(file)) {
+        fprintf(stderr, "could not remove %s\n", file);
+      }
     } while (FindNextFileA(find, &data));
     FindClose(find);
   }
-  RemoveDirectoryA(dir);
+  if (!RemoveDirectoryA(dir)) fprintf(stderr, "could not remove %s\n", dir);
 }
 static int ChangeDirectory(const char* dir) { return _chdir(dir); }
 static void MakeReadOnly(const char* path) { SetFileAttributesA(path, FILE_ATTRIBUTE_READONLY); }
