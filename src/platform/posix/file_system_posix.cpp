@@ -15,6 +15,7 @@
 #include <cerrno>
 #include <cstdint>
 #include <cstring>
+#include <functional>
 #include <string>
 #include <vector>
 
@@ -118,6 +119,31 @@ bool WriteFully(int fd, const char* data, std::size_t size) {
   return true;
 }
 
+// The first step of a write that failed, with its errno; step null when none did.
+struct WriteFailure {
+  const char* step = nullptr;
+  int error = 0;
+};
+
+// Writes content whole to fd, then takes before_flush (owner and mode: the name of a step that
+// failed, or null), flushes fd and closes it, whatever failed.
+WriteFailure WriteFlushClose(int fd, const std::string& content,
+                             const std::function<const char*(int)>& before_flush) {
+  WriteFailure failure;
+  const auto failed = [&failure](const char* step) {
+    if (failure.step == nullptr) failure = {step, errno};
+  };
+  if (!WriteFully(fd, content.data(), content.size())) {
+    failed("write");
+  } else if (const char* step = before_flush ? before_flush(fd) : nullptr; step != nullptr) {
+    failed(step);
+  } else if (::fsync(fd) != 0) {
+    failed("flush");
+  }
+  if (::close(fd) != 0) failed("close");
+  return failure;
+}
+
 // Rewrites an existing file in place: emptied, written and flushed. Owner, group and mode stay
 // the file's own. A failure after the emptying leaves the file part written.
 Status RewriteInPlace(const std::string& path, const std::string& content) {
@@ -125,20 +151,9 @@ Status RewriteInPlace(const std::string& path, const std::string& content) {
   if (fd < 0) {
     return Status::Local(ErrorText("rewrite", path, errno));
   }
-  const char* failed = nullptr;
-  int saved_errno = 0;
-  if (!WriteFully(fd, content.data(), content.size())) {
-    saved_errno = errno;
-    failed = "write";
-  } else if (::fsync(fd) != 0) {
-    saved_errno = errno;
-    failed = "flush";
-  }
-  if (::close(fd) != 0 && failed == nullptr) {
-    saved_errno = errno;
-    failed = "close";
-  }
-  return failed == nullptr ? Status::Ok() : Status::Local(ErrorText(failed, path, saved_errno));
+  const WriteFailure failure = WriteFlushClose(fd, content, nullptr);
+  return failure.step == nullptr ? Status::Ok()
+                                 : Status::Local(ErrorText(failure.step, path, failure.error));
 }
 
 class PosixFileSystem final : public FileSystem {
@@ -242,32 +257,17 @@ class PosixFileSystem final : public FileSystem {
       ::umask(mask);
       mode = 0666 & ~mask;
     }
-    int saved_errno = 0;
-    const char* failed = nullptr;
-    if (!WriteFully(fd, content.data(), content.size())) {
-      saved_errno = errno;
-      failed = "write";
-    } else if (existed && !KeepOwner(fd, old_status)) {
-      saved_errno = errno;
-      failed = "keep the owner of";
-    } else if (::fchmod(fd, mode) != 0) {
-      saved_errno = errno;
-      failed = "set the permissions of";
-    } else if (::fsync(fd) != 0) {
-      saved_errno = errno;
-      failed = "flush";
+    WriteFailure failure = WriteFlushClose(fd, content, [&](int file) -> const char* {
+      if (existed && !KeepOwner(file, old_status)) return "keep the owner of";
+      if (::fchmod(file, mode) != 0) return "set the permissions of";
+      return nullptr;
+    });
+    if (failure.step == nullptr && ::rename(temp_path.c_str(), path.c_str()) != 0) {
+      failure = {"replace", errno};
     }
-    if (::close(fd) != 0 && failed == nullptr) {
-      saved_errno = errno;
-      failed = "close";
-    }
-    if (failed == nullptr && ::rename(temp_path.c_str(), path.c_str()) != 0) {
-      saved_errno = errno;
-      failed = "replace";
-    }
-    if (failed != nullptr) {
+    if (failure.step != nullptr) {
       ::unlink(temp_path.c_str());
-      return Status::Local(ErrorText(failed, path, saved_errno));
+      return Status::Local(ErrorText(failure.step, path, failure.error));
     }
     int dir = ::open(DirectoryOf(path).c_str(), O_RDONLY | O_DIRECTORY | O_CLOEXEC);
     if (dir >= 0) {
