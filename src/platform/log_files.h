@@ -1,7 +1,7 @@
 // Files as the diagnostic log needs them: a day's file opened for appending (created readable
 // by its owner only, never through a symbolic link or another reparse point), the log files of
 // a folder with their sizes, removing one, and the stamp of a record (local time, process,
-// thread). posix/log_files_posix.cpp and win32/log_files_win32.cpp implement them.
+// thread). posix/file_system_posix.cpp and win32/log_files_win32.cpp implement them.
 #ifndef QX_PLATFORM_LOG_FILES_H_
 #define QX_PLATFORM_LOG_FILES_H_
 
