@@ -20,9 +20,6 @@
 #include <time.h>
 #include <unistd.h>
 
-#include <sys/stat.h>
-#include <unistd.h>
-
 #include <cerrno>
 #include <cstdint>
 #include <cstring>
