@@ -11,7 +11,7 @@
 
 #include <gtest/gtest.h>
 
-#include "platform/fake/fake_prompts.h"
+#include "support/fake_prompts.h"
 #include "platform/http_client.h"
 #include "support/center_sim_process.h"
 #include "support/gbk.h"
