@@ -8,8 +8,8 @@
 #include <string>
 
 #include "platform/env.h"
-#include "platform/fake/fake_prompts.h"
 #include "support/fake_card_reader.h"
+#include "support/fake_prompts.h"
 #include "support/gbk.h"
 
 namespace qx::card {

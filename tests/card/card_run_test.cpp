@@ -16,9 +16,9 @@
 #include "card/card_run.h"
 #include "platform/dynamic_library.h"
 #include "platform/env.h"
-#include "platform/fake/fake_prompts.h"
 #include "platform/xml_document.h"
 #include "support/fake_card_reader.h"
+#include "support/fake_prompts.h"
 #include "support/gbk.h"
 
 namespace qx::card {

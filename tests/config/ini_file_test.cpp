@@ -5,8 +5,8 @@
 #include <chrono>
 #include <string>
 
-#include "platform/fake/fake_file_system.h"
-#include "platform/fake/fake_prompts.h"
+#include "support/fake_file_system.h"
+#include "support/fake_prompts.h"
 #include "support/gbk.h"
 
 namespace qx::config {

@@ -9,8 +9,8 @@
 #include "card/card_library.h"
 #include "card/card_run.h"
 #include "platform/env.h"
-#include "platform/fake/fake_prompts.h"
 #include "support/fake_card_reader.h"
+#include "support/fake_prompts.h"
 
 namespace {
 

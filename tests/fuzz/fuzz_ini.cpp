@@ -6,8 +6,8 @@
 #include <string>
 
 #include "config/ini_file.h"
-#include "platform/fake/fake_file_system.h"
-#include "platform/fake/fake_prompts.h"
+#include "support/fake_file_system.h"
+#include "support/fake_prompts.h"
 
 extern "C" int LLVMFuzzerTestOneInput(const uint8_t* data, size_t size) {
   qx::platform::fake::FakeFileSystem files;

@@ -16,10 +16,10 @@
 #include "message/element_scan.h"
 #include "message/reply.h"
 #include "platform/env.h"
-#include "platform/fake/fake_file_system.h"
-#include "platform/fake/fake_prompts.h"
 #include "platform/xml_document.h"
 #include "support/fake_card_reader.h"
+#include "support/fake_file_system.h"
+#include "support/fake_prompts.h"
 
 namespace {
 

@@ -10,9 +10,9 @@
 
 #include "interface/insurance_interface.h"
 #include "platform/env.h"
-#include "platform/fake/fake_file_system.h"
-#include "platform/fake/fake_prompts.h"
 #include "platform/http_client.h"
+#include "support/fake_file_system.h"
+#include "support/fake_prompts.h"
 
 namespace qx::test {
 

@@ -11,9 +11,9 @@
 
 #include <gtest/gtest.h>
 
-#include "platform/fake/fake_prompts.h"
 #include "platform/http_client.h"
 #include "support/center_sim_process.h"
+#include "support/fake_prompts.h"
 #include "support/gbk.h"
 
 namespace qx::transport {

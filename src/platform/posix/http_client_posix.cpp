@@ -4,13 +4,11 @@
 // and the progress callback times the stall.
 //
 // Quirks handled where they arise:
-//  - CURLOPT_NOSIGNAL: libcurl touches no signal disposition. On Linux libcurl writes to its
-//    plain sockets with MSG_NOSIGNAL and nothing else writes (no TLS: an https redirect is
-//    refused), so a transfer raises no SIGPIPE.
+//  - CURLOPT_NOSIGNAL: libcurl touches no signal disposition. On Linux it writes to its plain
+//    sockets with MSG_NOSIGNAL and nothing else writes (no TLS), so no SIGPIPE is raised.
 //  - Headers: libcurl adds Accept, Content-Type (for a POST) and Expect of its own; each is
 //    removed or replaced so that the wire carries exactly the request line, Host, Content-Length
-//    and the caller's headers, in that order. HTTP/1.1 is forced. No redirect is followed, and
-//    nothing is cached.
+//    and the caller's headers, in that order. HTTP/1.1; no redirect is followed, nothing cached.
 //  - The easy handle (and with it live connections and the DNS cache) is kept in the client
 //    between posts; a post while it is in use gets one of its own. A handle that carried
 //    credentials is reset after its post, so no credential outlives it.
@@ -18,24 +16,22 @@
 //    connection it reused breaks before the answer, although the center may have taken the
 //    request already. Its pre-request callback runs each time a request is about to go out on a
 //    connection: the first time is the request, a second time is such a resend, and is refused
-//    (CURLE_ABORTED_BY_CALLBACK, worded here). Only libcurl's own Digest negotiation sends twice
-//    on purpose, a round without a body first, and is let through that once. libcurl 7.88 takes
-//    a kept connection with a pending reset for a live one, sends on it, and would then have to
-//    send again: before each request the reset is taken off the idle sockets (curl_handle.h).
-//  - The stall: libcurl's LOW_SPEED check averages over several seconds, so a few bytes followed
-//    by silence pass it for long; the progress callback (called at least once a second) times it
-//    from the last byte moved, once the request is ready to go out.
+//    (CURLE_ABORTED_BY_CALLBACK, worded here); only libcurl's own Digest round without a body is
+//    let through once more. libcurl 7.88 takes a kept connection with a pending reset for a live
+//    one and would send again: the reset is taken off the idle sockets first (curl_handle.h).
+//  - The stall: libcurl's LOW_SPEED check averages over seconds, so a few bytes and then silence
+//    pass it for long; the progress callback (at least once a second) times it from the last
+//    byte moved, once the request is ready to go out.
 //  - Cookies: kept in memory for the life of the client, as WinInet's session keeps them.
 //  - Proxies: whatever the environment configures (http_proxy, ALL_PROXY, no_proxy/NO_PROXY; not
 //    HTTP_PROXY, which libcurl ignores on purpose), as libcurl reads it at each request.
 //  - Credentials after a 401 or a proxy's 407: kept per server (or proxy) and realm in the client
 //    for its life, tried once before the clerk is asked again, wiped when the client goes. Basic
-//    is left to libcurl, which sends it with the first request. libcurl's Digest would first send
-//    a probing request without a body; the challenge of the 401 in hand is answered here instead
-//    (posix/http_digest.h), so the retry is one request with the body and the Authorization.
+//    is left to libcurl. libcurl's Digest would first send a probe without a body; the 401's
+//    challenge is answered here instead (base/http_digest.h): one request with the body.
 //  - Port 0 is the service's default, 80, as for WinInet.
-//  - A kept handle made in another process (the host forked) is dropped, never used: its
-//    connections are the parent's. Its descriptors are close-on-exec (posix/curl_handle.h).
+//  - A kept handle made in another process (the host forked) is dropped: its connections are the
+//    parent's. Its descriptors are close-on-exec (posix/curl_handle.h).
 //  - Failures become qx::Status here: libcurl's own words (curl_easy_strerror and the error
 //    buffer); kLocal for memory and set-up failures, kNetwork for everything on the wire.
 #include <curl/curl.h>
@@ -50,14 +46,14 @@
 #include <string>
 #include <string_view>
 #include <utility>
-#include <vector>
 
+#include "base/http_digest.h"
 #include "base/status.h"
 #include "platform/default_parts.h"
-#include "platform/memory_wipe.h"
 #include "platform/http_client.h"
+#include "platform/memory_wipe.h"
 #include "platform/posix/curl_handle.h"
-#include "platform/posix/http_digest.h"
+#include "platform/posix/kept_credentials.h"
 #include "platform/prompts.h"
 
 namespace qx::platform {
@@ -95,6 +91,14 @@ Status CurlFailure(CURLcode code, std::string detail) {
   return ours ? Status::Local(std::move(text)) : Status::Network(std::move(text));
 }
 
+// The time-outs and the whole exchange's deadline, as a post starts with them.
+struct Limits {
+  std::chrono::milliseconds connect = kDefaultTimeout;
+  std::chrono::milliseconds stall = kDefaultTimeout;
+  Clock::time_point deadline;
+  std::chrono::seconds limit{0};  // 0: no limit on the whole exchange
+};
+
 class CurlHttpClient final : public HttpClient {
  public:
   Status Check(const std::string& server, uint16_t) override {
@@ -114,15 +118,14 @@ class CurlHttpClient final : public HttpClient {
 
   void SetTimeouts(std::chrono::milliseconds connect, std::chrono::milliseconds stall) override {
     std::lock_guard<std::mutex> lock(mutex_);
-    connect_timeout_ = connect;
-    stall_timeout_ = stall;
+    limits_.connect = connect;
+    limits_.stall = stall;
   }
 
-  void SetDeadline(std::chrono::steady_clock::time_point deadline,
-                   std::chrono::seconds limit) override {
+  void SetDeadline(Clock::time_point deadline, std::chrono::seconds limit) override {
     std::lock_guard<std::mutex> lock(mutex_);
-    deadline_ = deadline;
-    limit_ = limit;
+    limits_.deadline = deadline;
+    limits_.limit = limit;
   }
 
  private:
@@ -131,10 +134,7 @@ class CurlHttpClient final : public HttpClient {
   posix::KeptCredentials kept_;
   std::mutex mutex_;
   std::unique_ptr<posix::CurlHandle> idle_;  // the kept handle, while no post uses it
-  std::chrono::milliseconds connect_timeout_ = kDefaultTimeout;
-  std::chrono::milliseconds stall_timeout_ = kDefaultTimeout;
-  std::chrono::steady_clock::time_point deadline_;
-  std::chrono::seconds limit_{0};  // 0: no limit on the whole exchange
+  Limits limits_;
 };
 
 // One Post on one handle: what libcurl's callbacks share, and the head the sink is handed.
@@ -150,13 +150,12 @@ class Transfer final : public HttpResponse {
     label_ = std::string(post.server) + ":" + std::to_string(port);
   }
   ~Transfer() {
-    WipeString(&credentials_[0].password);
-    WipeString(&credentials_[1].password);
+    for (Party& party : parties_) WipeString(&party.given.password);
     curl_slist_free_all(list_);
   }
 
   Status Run();
-  bool carried_credentials() const { return has_credentials_[0] || has_credentials_[1]; }
+  bool carried_credentials() const { return parties_[0].has || parties_[1].has; }
 
   uint32_t status() const override {
     long code = 0;
@@ -170,7 +169,7 @@ class Transfer final : public HttpResponse {
     }
     return std::nullopt;
   }
-  std::string Head() override { return head_; }
+  std::string Head() override { return at_.head; }
   CredentialAnswer AskCredentials(Prompts& prompts) override;
 
  private:
@@ -185,32 +184,34 @@ class Transfer final : public HttpResponse {
   posix::CurlHandle& handle_;
   const HttpPost& post_;
   HttpSink& sink_;
+  Limits limits_;
   std::string url_, target_, label_;
   curl_slist* list_ = nullptr;
   char error_[CURL_ERROR_SIZE] = {};
-  std::string head_;  // the latest response's status line and header lines
-  bool head_ended_ = false;
-  std::optional<HeadAction> action_;  // what the sink said to this answer's head
-  Status failure_;                    // the sink's, or the client's own, that ended the transfer
-  int attempts_ = 0;                  // times this request was about to go out
-  int allowed_attempts_ = 1;          // 2 while libcurl negotiates Digest itself
-  bool resend_refused_ = false;
-  bool stalled_ = false;
-  std::chrono::milliseconds stall_timeout_{kDefaultTimeout};
-  std::chrono::steady_clock::time_point deadline_;
-  std::chrono::seconds limit_{0};
-  bool past_deadline_ = false;
-  Clock::time_point last_move_;
-  curl_off_t last_bytes_ = -1;
-  curl_off_t header_bytes_ = 0;  // of every response of the transfer
+  int allowed_sends_ = 1;  // 2 while libcurl negotiates Digest itself
 
-  // Given for the server [0] and the proxy [1], the methods to answer with, and whether kept
-  // credentials were already tried by this post.
-  Credentials credentials_[2];
-  bool has_credentials_[2] = {false, false};
-  unsigned long methods_[2] = {CURLAUTH_BASIC, CURLAUTH_BASIC};
-  bool tried_kept_[2] = {false, false};
-  std::optional<posix::DigestChallenge> digest_;  // a server's challenge answered by us
+  // What one request and its answer leave, afresh for each.
+  struct Attempt {
+    std::string head;  // the latest response's status line and header lines
+    bool head_ended = false;
+    std::optional<HeadAction> action;  // what the sink said to this answer's head
+    Status failure;                    // the sink's, or the client's own, that ended the transfer
+    int sends = 0;                     // times this request was about to go out
+    bool resend_refused = false, stalled = false, past_deadline = false;
+    Clock::time_point last_move = Clock::now();
+    curl_off_t last_bytes = -1;
+    curl_off_t header_bytes = 0;  // of every response of the transfer
+  } at_;
+
+  // The server [0] and the proxy [1]: the credentials given, the methods to answer with, and
+  // whether kept credentials were already tried by this post.
+  struct Party {
+    Credentials given;
+    bool has = false;
+    unsigned long methods = CURLAUTH_BASIC;
+    bool tried_kept = false;
+  } parties_[2];
+  std::optional<DigestChallenge> digest_;  // a server's challenge answered by us
 };
 
 Status CurlHttpClient::Post(const HttpPost& post, HttpSink& sink) {
@@ -253,15 +254,12 @@ Status Transfer::Run() {
   CURL* const easy = handle_.easy();
   {
     std::lock_guard<std::mutex> lock(client_.mutex_);
-    stall_timeout_ = client_.stall_timeout_;
-    deadline_ = client_.deadline_;
-    limit_ = client_.limit_;
-    curl_easy_setopt(easy, CURLOPT_CONNECTTIMEOUT_MS,
-                     static_cast<long>(client_.connect_timeout_.count()));
+    limits_ = client_.limits_;
   }
-  if (limit_.count() > 0 && std::chrono::steady_clock::now() >= deadline_) {
-    return Status::Network(DeadlineText(limit_));  // nothing goes out past the limit
+  if (limits_.limit.count() > 0 && Clock::now() >= limits_.deadline) {
+    return Status::Network(DeadlineText(limits_.limit));  // nothing goes out past the limit
   }
+  curl_easy_setopt(easy, CURLOPT_CONNECTTIMEOUT_MS, static_cast<long>(limits_.connect.count()));
   if (!handle_.configured) {
     curl_easy_setopt(easy, CURLOPT_PROTOCOLS_STR, "http");
     curl_easy_setopt(easy, CURLOPT_NOSIGNAL, 1L);
@@ -293,7 +291,7 @@ Status Transfer::Run() {
   curl_easy_setopt(easy, CURLOPT_POSTFIELDSIZE_LARGE, static_cast<curl_off_t>(post_.body.size()));
   for (;;) {
     Status status = Perform();
-    if (!status.ok() || action_ != HeadAction::kPostAgain) return status;
+    if (!status.ok() || at_.action != HeadAction::kPostAgain) return status;
   }
 }
 
@@ -302,10 +300,11 @@ Status Transfer::Perform() {
   CURL* const easy = handle_.easy();
   // libcurl's Digest (a challenge we cannot answer) may send a first round without a body, and
   // must write Content-Length itself then.
-  const bool curl_digest =
-      (has_credentials_[0] && !digest_ && (methods_[0] & CURLAUTH_DIGEST) != 0) ||
-      (has_credentials_[1] && (methods_[1] & CURLAUTH_DIGEST) != 0);
-  allowed_attempts_ = curl_digest ? 2 : 1;
+  Party& server = parties_[0];
+  Party& proxy = parties_[1];
+  const bool curl_digest = (server.has && !digest_ && (server.methods & CURLAUTH_DIGEST) != 0) ||
+                           (proxy.has && (proxy.methods & CURLAUTH_DIGEST) != 0);
+  allowed_sends_ = curl_digest ? 2 : 1;
   curl_easy_setopt(easy, CURLOPT_HTTPHEADER, nullptr);
   curl_slist_free_all(list_);
   list_ = nullptr;
@@ -316,11 +315,10 @@ Status Transfer::Perform() {
     listed = longer != nullptr;
     if (listed) list_ = longer;
   };
-  if (has_credentials_[0] && digest_) {
+  if (server.has && digest_) {
     // Where libcurl puts its own Authorization header: right after Host.
-    add("Authorization: " + posix::DigestAuthorization(*digest_, credentials_[0].user,
-                                                       credentials_[0].password, "POST", target_,
-                                                       post_.body, posix::NewClientNonce()));
+    add("Authorization: " + DigestAuthorization(*digest_, server.given.user, server.given.password,
+                                                "POST", target_, post_.body, NewClientNonce()));
   }
   if (!curl_digest) add("Content-Length: " + std::to_string(post_.body.size()));
   for (const HttpHeader& header : post_.headers) {
@@ -334,75 +332,69 @@ Status Transfer::Perform() {
   }
   if (!listed) return Status::Local("No HTTP request can be made: out of memory.");
   curl_easy_setopt(easy, CURLOPT_HTTPHEADER, list_);
-  if (has_credentials_[0] && !digest_) {
-    curl_easy_setopt(easy, CURLOPT_HTTPAUTH, methods_[0]);
-    curl_easy_setopt(easy, CURLOPT_USERNAME, credentials_[0].user.c_str());
-    curl_easy_setopt(easy, CURLOPT_PASSWORD, credentials_[0].password.c_str());
+  if (server.has && !digest_) {
+    curl_easy_setopt(easy, CURLOPT_HTTPAUTH, server.methods);
+    curl_easy_setopt(easy, CURLOPT_USERNAME, server.given.user.c_str());
+    curl_easy_setopt(easy, CURLOPT_PASSWORD, server.given.password.c_str());
   }
-  if (has_credentials_[1]) {
-    curl_easy_setopt(easy, CURLOPT_PROXYAUTH, methods_[1]);
-    curl_easy_setopt(easy, CURLOPT_PROXYUSERNAME, credentials_[1].user.c_str());
-    curl_easy_setopt(easy, CURLOPT_PROXYPASSWORD, credentials_[1].password.c_str());
+  if (proxy.has) {
+    curl_easy_setopt(easy, CURLOPT_PROXYAUTH, proxy.methods);
+    curl_easy_setopt(easy, CURLOPT_PROXYUSERNAME, proxy.given.user.c_str());
+    curl_easy_setopt(easy, CURLOPT_PROXYPASSWORD, proxy.given.password.c_str());
   }
-  head_.clear();
-  head_ended_ = false;
-  action_.reset();
-  failure_ = Status::Ok();
+  at_ = Attempt();
   error_[0] = '\0';
-  attempts_ = 0;
-  resend_refused_ = stalled_ = past_deadline_ = false;
-  last_bytes_ = -1;
-  header_bytes_ = 0;
-  last_move_ = Clock::now();
 
   handle_.SettleIdleConnections();
   const CURLcode result = curl_easy_perform(easy);
   handle_.MarkWakeupPair();
-  if (!failure_.ok()) return failure_;
-  if (result == CURLE_WRITE_ERROR && action_ == HeadAction::kDone) return Status::Ok();
-  if (resend_refused_) {
+  if (!at_.failure.ok()) return at_.failure;
+  if (result == CURLE_WRITE_ERROR && at_.action == HeadAction::kDone) return Status::Ok();
+  if (at_.resend_refused) {
     return Status::Network(
         "The connection closed after the request was sent and before an answer came; the "
         "request is not sent again.");
   }
-  if (past_deadline_) return CurlFailure(CURLE_OPERATION_TIMEDOUT, DeadlineText(limit_));
-  if (stalled_) {
-    return CurlFailure(
-        CURLE_OPERATION_TIMEDOUT,
-        "no data from " + label_ + " for " + std::to_string(stall_timeout_.count()) + " ms");
+  if (at_.past_deadline) {
+    return CurlFailure(CURLE_OPERATION_TIMEDOUT, DeadlineText(limits_.limit));
+  }
+  if (at_.stalled) {
+    return CurlFailure(CURLE_OPERATION_TIMEDOUT, "no data from " + label_ + " for " +
+                                                     std::to_string(limits_.stall.count()) + " ms");
   }
   if (result != CURLE_OK) return CurlFailure(result, error_);
-  if (status() == 0)
+  if (status() == 0) {
     return Status::Network("The server " + label_ + " returned no HTTP status line.");
+  }
   TakeHead();  // an answer without a body
-  return failure_;
+  return at_.failure;
 }
 
 // The sink hears of the final head once: at the first byte of its body, or at the end.
 void Transfer::TakeHead() {
-  if (action_) return;
+  if (at_.action) return;
   try {
-    action_ = sink_.OnHead(*this);
+    at_.action = sink_.OnHead(*this);
   } catch (const std::exception& e) {
-    action_ = HeadAction::kDone;
-    failure_ = Status::Local(e.what());
+    at_.action = HeadAction::kDone;
+    at_.failure = Status::Local(e.what());
   }
 }
 
 size_t Transfer::OnHeader(char* data, size_t size, size_t count, void* self) {
-  auto* transfer = static_cast<Transfer*>(self);
+  Attempt& at = static_cast<Transfer*>(self)->at_;
   const std::string_view line(data, size * count);
-  transfer->header_bytes_ += static_cast<curl_off_t>(line.size());
+  at.header_bytes += static_cast<curl_off_t>(line.size());
   try {
     if (line.size() >= 5 && strncasecmp(line.data(), "HTTP/", 5) == 0) {
       // Each response of the transfer (a 100 Continue, libcurl's own round) starts anew.
-      transfer->head_.clear();
-      transfer->head_ended_ = false;
+      at.head.clear();
+      at.head_ended = false;
     }
-    if (!transfer->head_ended_) transfer->head_.append(line);
-    transfer->head_ended_ = transfer->head_ended_ || line == "\r\n" || line == "\n";
+    if (!at.head_ended) at.head.append(line);
+    at.head_ended = at.head_ended || line == "\r\n" || line == "\n";
   } catch (const std::bad_alloc&) {
-    transfer->failure_ = Status::Local("No HTTP answer can be read: out of memory.");
+    at.failure = Status::Local("No HTTP answer can be read: out of memory.");
     return 0;
   }
   return size * count;
@@ -410,25 +402,24 @@ size_t Transfer::OnHeader(char* data, size_t size, size_t count, void* self) {
 
 size_t Transfer::OnBody(char* data, size_t size, size_t count, void* self) {
   auto* transfer = static_cast<Transfer*>(self);
+  Attempt& at = transfer->at_;
   transfer->TakeHead();
-  if (transfer->action_ == HeadAction::kPostAgain) return size * count;  // this body is skipped
-  if (transfer->action_ != HeadAction::kBody || !transfer->failure_.ok()) return 0;
+  if (at.action == HeadAction::kPostAgain) return size * count;  // this body is skipped
+  if (at.action != HeadAction::kBody || !at.failure.ok()) return 0;
   try {
-    transfer->failure_ = transfer->sink_.OnBody(std::string_view(data, size * count));
+    at.failure = transfer->sink_.OnBody(std::string_view(data, size * count));
   } catch (const std::exception& e) {
-    transfer->failure_ = Status::Local(e.what());
+    at.failure = Status::Local(e.what());
   }
-  return transfer->failure_.ok() ? size * count : 0;
+  return at.failure.ok() ? size * count : 0;
 }
 
 // The request is about to go out on a connection, new or reused: once per request, never again.
 int Transfer::OnRequestReady(void* self, char*, char*, int, int) {
   auto* transfer = static_cast<Transfer*>(self);
-  if (++transfer->attempts_ > transfer->allowed_attempts_) {
-    transfer->resend_refused_ = true;
-    return CURL_PREREQFUNC_ABORT;
-  }
-  return CURL_PREREQFUNC_OK;
+  Attempt& at = transfer->at_;
+  at.resend_refused = ++at.sends > transfer->allowed_sends_;
+  return at.resend_refused ? CURL_PREREQFUNC_ABORT : CURL_PREREQFUNC_OK;
 }
 
 // Ends the transfer once no byte has moved for the stall time-out, counted from when the request
@@ -436,29 +427,28 @@ int Transfer::OnRequestReady(void* self, char*, char*, int, int) {
 // The whole exchange's deadline, when one is set, ends it here too, whatever step it is at.
 int Transfer::OnProgress(void* self, curl_off_t, curl_off_t down, curl_off_t, curl_off_t up) {
   auto* transfer = static_cast<Transfer*>(self);
-  if (transfer->limit_.count() > 0 && std::chrono::steady_clock::now() >= transfer->deadline_) {
-    transfer->past_deadline_ = true;
-    return 1;
-  }
+  const Limits& limits = transfer->limits_;
+  Attempt& at = transfer->at_;
   const Clock::time_point now = Clock::now();
-  const curl_off_t bytes = up + down + transfer->header_bytes_;
-  if (transfer->attempts_ == 0 || bytes != transfer->last_bytes_) {
-    transfer->last_bytes_ = transfer->attempts_ == 0 ? -1 : bytes;
-    transfer->last_move_ = now;
+  at.past_deadline = limits.limit.count() > 0 && now >= limits.deadline;
+  if (at.past_deadline) return 1;
+  const curl_off_t bytes = up + down + at.header_bytes;
+  if (at.sends == 0 || bytes != at.last_bytes) {
+    at.last_bytes = at.sends == 0 ? -1 : bytes;
+    at.last_move = now;
     return 0;
   }
-  transfer->stalled_ = now - transfer->last_move_ >= transfer->stall_timeout_;
-  return transfer->stalled_ ? 1 : 0;
+  at.stalled = now - at.last_move >= limits.stall;
+  return at.stalled ? 1 : 0;
 }
 
 CredentialAnswer Transfer::AskCredentials(Prompts& prompts) {
   // A 407 is the proxy's question (Proxy-Authenticate), anything else the server's.
   const int kind = status() == 407 ? 1 : 0;
   const std::string_view challenge_header = kind == 1 ? "Proxy-Authenticate" : "WWW-Authenticate";
-  posix::Challenges offered;
+  Challenges offered;
   for (curl_header* h = nullptr; (h = curl_easy_nextheader(handle_.easy(), CURLH_HEADER, -1, h));) {
-    if (EqualsNoCase(h->name, challenge_header))
-      posix::ReadChallenge(h->value, kind == 0, &offered);
+    if (EqualsNoCase(h->name, challenge_header)) ReadChallenge(h->value, kind == 0, &offered);
   }
   // Who asks: the server, or the proxy the transfer went through (the address libcurl reached).
   std::string target = label_;
@@ -471,12 +461,13 @@ CredentialAnswer Transfer::AskCredentials(Prompts& prompts) {
   }
   if (!offered.realm.empty()) target += " (" + offered.realm + ")";
 
-  WipeString(&credentials_[kind].password);
+  Party& party = parties_[kind];
+  WipeString(&party.given.password);
   const CredentialAnswer answer =
-      client_.kept_.Answer(target, &tried_kept_[kind], prompts, &credentials_[kind]);
+      client_.kept_.Answer(target, &party.tried_kept, prompts, &party.given);
   if (answer == CredentialAnswer::kCancel) return answer;
-  has_credentials_[kind] = true;
-  methods_[kind] = offered.digest ? CURLAUTH_DIGEST : CURLAUTH_BASIC;
+  party.has = true;
+  party.methods = offered.digest ? CURLAUTH_DIGEST : CURLAUTH_BASIC;
   // A Digest challenge we can answer is answered by us; any other is left to libcurl.
   if (kind == 0) digest_ = std::move(offered.answerable);
   return answer;

@@ -1,9 +1,9 @@
-#include "platform/fake/fake_prompts.h"
+#include "support/fake_prompts.h"
 
 namespace qx::platform::fake {
 
-BoxAnswer FakePrompts::ShowBox(std::string_view text, std::string_view caption,
-                               BoxButtons buttons, BoxIcon icon) {
+BoxAnswer FakePrompts::ShowBox(std::string_view text, std::string_view caption, BoxButtons buttons,
+                               BoxIcon icon) {
   shown_.push_back({Kind::kBox, std::string(text), std::string(caption), buttons, icon});
   if (buttons == BoxButtons::kOk) {
     return BoxAnswer::kOk;
@@ -17,8 +17,8 @@ BoxAnswer FakePrompts::ShowBox(std::string_view text, std::string_view caption,
 }
 
 std::string FakePrompts::AskPassword(std::string_view label, std::size_t max_length) {
-  shown_.push_back({Kind::kPassword, std::string(label), std::string(), BoxButtons::kOk,
-                    BoxIcon::kNone});
+  shown_.push_back(
+      {Kind::kPassword, std::string(label), std::string(), BoxButtons::kOk, BoxIcon::kNone});
   if (passwords_.empty()) {
     return std::string();
   }
@@ -32,8 +32,8 @@ std::string FakePrompts::AskPassword(std::string_view label, std::size_t max_len
 }
 
 std::optional<Credentials> FakePrompts::AskCredentials(std::string_view target) {
-  shown_.push_back({Kind::kCredentials, std::string(target), std::string(), BoxButtons::kOk,
-                    BoxIcon::kNone});
+  shown_.push_back(
+      {Kind::kCredentials, std::string(target), std::string(), BoxButtons::kOk, BoxIcon::kNone});
   if (credentials_.empty()) {
     return std::nullopt;
   }

@@ -1,6 +1,4 @@
-#include "platform/posix/http_digest.h"
-
-#include <sys/random.h>
+#include "base/http_digest.h"
 
 #include <algorithm>
 #include <array>
@@ -8,10 +6,11 @@
 #include <chrono>
 #include <cstdint>
 #include <cstring>
+#include <exception>
+#include <random>
+#include <utility>
 
-#include "platform/memory_wipe.h"
-
-namespace qx::platform::posix {
+namespace qx {
 namespace {
 
 constexpr char kHex[] = "0123456789abcdef";
@@ -264,24 +263,19 @@ std::string DigestAuthorization(const DigestChallenge& challenge, std::string_vi
 }
 
 std::string NewClientNonce() {
-  unsigned char bytes[16] = {};
-  std::size_t got = 0;
-  while (got < sizeof bytes) {
-    const ssize_t n = ::getrandom(bytes + got, sizeof bytes - got, 0);
-    if (n <= 0) {
-      break;
-    }
-    got += static_cast<std::size_t>(n);
-  }
-  if (got < sizeof bytes) {
-    // No random source: the clock and a counter still give a nonce never used before.
+  uint32_t words[4] = {};
+  try {
+    std::random_device device;
+    for (uint32_t& word : words) word = device();
+  } catch (const std::exception&) {
+    // No random device: the clock and a counter still give a nonce never used before.
     static std::atomic<uint64_t> counter{0};
     const uint64_t mix[2] = {
         static_cast<uint64_t>(std::chrono::steady_clock::now().time_since_epoch().count()),
         counter.fetch_add(1)};
-    std::memcpy(bytes, mix, sizeof bytes);
+    std::memcpy(words, mix, sizeof words);
   }
-  return Hex(bytes, sizeof bytes);
+  return Hex(reinterpret_cast<const unsigned char*>(words), sizeof words);
 }
 
 void ReadChallenge(std::string_view value, bool answer_digest, Challenges* challenges) {
@@ -302,54 +296,4 @@ void ReadChallenge(std::string_view value, bool answer_digest, Challenges* chall
   }
 }
 
-KeptCredentials::~KeptCredentials() {
-  for (auto& [key, credentials] : kept_) {
-    WipeString(&credentials.user);
-    WipeString(&credentials.password);
-  }
-}
-
-CredentialAnswer KeptCredentials::Answer(const std::string& key, bool* tried_kept, Prompts& prompts,
-                                         Credentials* credentials) {
-  std::optional<Credentials> given;
-  if (*tried_kept) {
-    Forget(key);
-  } else {
-    *tried_kept = true;
-    given = Find(key);
-    if (given) {
-      *credentials = std::move(*given);
-      return CredentialAnswer::kRetryKept;
-    }
-  }
-  given = prompts.AskCredentials(key);
-  if (!given) return CredentialAnswer::kCancel;
-  Keep(key, *given);
-  *credentials = std::move(*given);
-  return CredentialAnswer::kRetry;
-}
-
-std::optional<Credentials> KeptCredentials::Find(const std::string& key) {
-  std::lock_guard<std::mutex> lock(mutex_);
-  for (const auto& [kept_key, credentials] : kept_) {
-    if (kept_key == key) return credentials;
-  }
-  return std::nullopt;
-}
-
-void KeptCredentials::Keep(const std::string& key, const Credentials& credentials) {
-  Forget(key);
-  std::lock_guard<std::mutex> lock(mutex_);
-  kept_.emplace_back(key, credentials);
-}
-
-void KeptCredentials::Forget(const std::string& key) {
-  std::lock_guard<std::mutex> lock(mutex_);
-  auto it = std::find_if(kept_.begin(), kept_.end(), [&](const auto& k) { return k.first == key; });
-  if (it == kept_.end()) return;
-  WipeString(&it->second.user);
-  WipeString(&it->second.password);
-  kept_.erase(it);
-}
-
-}  // namespace qx::platform::posix
+}  // namespace qx

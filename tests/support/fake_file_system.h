@@ -1,7 +1,7 @@
 // An in-memory FileSystem for tests: files are byte strings by path; reads and replacements can
 // be made to fail, on every call or from the Nth on, to check that nothing is lost.
-#ifndef QX_PLATFORM_FAKE_FAKE_FILE_SYSTEM_H_
-#define QX_PLATFORM_FAKE_FAKE_FILE_SYSTEM_H_
+#ifndef QX_TESTS_SUPPORT_FAKE_FILE_SYSTEM_H_
+#define QX_TESTS_SUPPORT_FAKE_FILE_SYSTEM_H_
 
 #include <map>
 #include <set>
@@ -43,4 +43,4 @@ class FakeFileSystem final : public FileSystem {
 
 }  // namespace qx::platform::fake
 
-#endif  // QX_PLATFORM_FAKE_FAKE_FILE_SYSTEM_H_
+#endif  // QX_TESTS_SUPPORT_FAKE_FILE_SYSTEM_H_

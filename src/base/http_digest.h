@@ -1,21 +1,15 @@
 // HTTP Digest access authentication (RFC 7616, RFC 2617) as the POSIX client answers a 401 with
 // the clerk's credentials: the challenge the center sent is answered at once, so the retry is one
 // request with the body and the Authorization header, never a probing round without a body.
-// MD5 and MD5-sess, with qop "auth", "auth-int" or none.
-#ifndef QX_PLATFORM_POSIX_HTTP_DIGEST_H_
-#define QX_PLATFORM_POSIX_HTTP_DIGEST_H_
+// MD5 and MD5-sess, with qop "auth", "auth-int" or none. Standard C++ only, as all of base/.
+#ifndef QX_BASE_HTTP_DIGEST_H_
+#define QX_BASE_HTTP_DIGEST_H_
 
-#include <mutex>
 #include <optional>
 #include <string>
 #include <string_view>
-#include <utility>
-#include <vector>
 
-#include "platform/http_client.h"
-#include "platform/prompts.h"
-
-namespace qx::platform::posix {
+namespace qx {
 
 struct DigestChallenge {
   std::string realm;
@@ -43,7 +37,8 @@ std::string DigestAuthorization(const DigestChallenge& challenge, std::string_vi
 // Lower-case hexadecimal MD5 of data (RFC 1321).
 std::string Md5Hex(std::string_view data);
 
-// 32 hexadecimal digits from the system's random source.
+// 32 hexadecimal digits from the standard library's random device, or, where it has none, from
+// the clock and a counter (still a nonce never used before).
 std::string NewClientNonce();
 
 // What the challenges of a 401's WWW-Authenticate (or a 407's Proxy-Authenticate) headers offer,
@@ -57,29 +52,6 @@ struct Challenges {
 };
 void ReadChallenge(std::string_view value, bool answer_digest, Challenges* challenges);
 
-// Credentials the clerk gave, per key (who asked, and the realm), for the life of the object;
-// wiped when they are forgotten or the object goes. Safe to use from several threads.
-class KeptCredentials {
- public:
-  KeptCredentials() = default;
-  KeptCredentials(const KeptCredentials&) = delete;
-  KeptCredentials& operator=(const KeptCredentials&) = delete;
-  ~KeptCredentials();
-  // Credentials for a 401 or a 407 from key: those kept, once per post (*tried_kept), nobody
-  // asked (kRetryKept); else the clerk's, through prompts, kept from then on (kRetry). Kept ones
-  // tried already were refused, and are forgotten first. kCancel when the clerk gave none.
-  CredentialAnswer Answer(const std::string& key, bool* tried_kept, Prompts& prompts,
-                          Credentials* credentials);
+}  // namespace qx
 
- private:
-  std::optional<Credentials> Find(const std::string& key);
-  void Keep(const std::string& key, const Credentials& credentials);
-  void Forget(const std::string& key);
-
-  std::mutex mutex_;
-  std::vector<std::pair<std::string, Credentials>> kept_;
-};
-
-}  // namespace qx::platform::posix
-
-#endif  // QX_PLATFORM_POSIX_HTTP_DIGEST_H_
+#endif  // QX_BASE_HTTP_DIGEST_H_

@@ -1,7 +1,7 @@
 // A Prompts that answers from a script and records everything the clerk would have seen, so
 // tests can assert the exact texts and captions (GBK bytes) and the order of the dialogs.
-#ifndef QX_PLATFORM_FAKE_FAKE_PROMPTS_H_
-#define QX_PLATFORM_FAKE_FAKE_PROMPTS_H_
+#ifndef QX_TESTS_SUPPORT_FAKE_PROMPTS_H_
+#define QX_TESTS_SUPPORT_FAKE_PROMPTS_H_
 
 #include <deque>
 #include <optional>
@@ -50,4 +50,4 @@ class FakePrompts final : public Prompts {
 
 }  // namespace qx::platform::fake
 
-#endif  // QX_PLATFORM_FAKE_FAKE_PROMPTS_H_
+#endif  // QX_TESTS_SUPPORT_FAKE_PROMPTS_H_
