@@ -94,6 +94,12 @@ std::string InitBadPort(std::string_view port) {
 }
 const std::string_view kInitNoServlet = "获取初始化配置servlet失败";
 const std::string_view kInitDone = "初始化成功";
+std::string InitBadTls(std::string_view value) {
+  return Around("获取初始化配置tls失败(", value, ")：[log]节的tls只能是on或off");
+}
+std::string InitNoCaFile(std::string_view path) {
+  return Around("获取初始化配置ca_file失败(", path, ")：没有这个文件");
+}
 const std::string_view kLoginNotSupported = "no support.";
 
 std::string ConfigOpenFailed(std::string_view path) {
@@ -120,6 +126,26 @@ std::string ReplyTooLong(std::size_t limit) {
 
 std::string ProxyUnreachable(std::string_view proxy) {
   return Around("无法连接代理服务器 ", proxy, ": ");
+}
+
+std::string CertificateFailure(CertificateProblem problem, std::string_view server,
+                               std::string_view words) {
+  std::string_view why;
+  switch (problem) {
+    case CertificateProblem::kExpired:
+      why = "的证书已过期";
+      break;
+    case CertificateProblem::kWrongName:
+      why = "的证书不是签发给这个名字的(名字不符)";
+      break;
+    case CertificateProblem::kUnknownCa:
+      why = "的证书不是受信任的CA签发的(未知的CA)";
+      break;
+    case CertificateProblem::kOther:
+      why = "的证书验证失败";
+      break;
+  }
+  return Around("中心 ", server, why) + ": " + std::string(words);
 }
 
 std::string_view CardFailurePrefix(int32_t code) {

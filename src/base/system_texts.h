@@ -25,6 +25,10 @@ extern const std::string_view kInitNoPort;              // "获取初始化配�
 std::string InitBadPort(std::string_view port);         // "获取初始化配置port失败(<port>)"
 extern const std::string_view kInitNoServlet;           // "获取初始化配置servlet失败"
 extern const std::string_view kInitDone;                // "初始化成功"
+// A tls in [log] that is neither on nor off.
+std::string InitBadTls(std::string_view value);  // "获取初始化配置tls失败(<value>)：..."
+// A ca_file in [log] that names no file.
+std::string InitNoCaFile(std::string_view path);  // "获取初始化配置ca_file失败(<path>)：..."
 // The login information kept when the login reply has no "addition-xml".
 extern const std::string_view kLoginNotSupported;  // "no support."
 
@@ -45,6 +49,11 @@ extern const char* const kRedirectBadStatus;
 std::string ReplyTooLong(std::size_t limit);
 // What comes before the system's text when the configured proxy could not be reached.
 std::string ProxyUnreachable(std::string_view proxy);  // "无法连接代理服务器 <proxy>: "
+// The words of a -4 for a center whose TLS certificate failed verification: why, for
+// server:port, then the TLS library's or the system's own words.
+enum class CertificateProblem { kExpired, kWrongName, kUnknownCa, kOther };
+std::string CertificateFailure(CertificateProblem problem, std::string_view server,
+                               std::string_view words);
 
 // The card binding: what comes before the card library's error text when an entry point fails
 // (the step's code -300 ICStart, -301 ICGet, -302 ICPut, -303 ICExecute, -304 ICReset), and the

@@ -7,6 +7,12 @@
 //   max_mb=50           the most all days' files may hold together, in MB (1 to 100000)
 //   level=calls         calls: each step, the reply's first and last KB; wire: every body whole
 //   call_timeout=0      seconds one exchange of a call may take (1 to 86400); 0 or absent: none
+//   tls=off             on: every exchange goes over HTTPS to the same server and port, the
+//                       center's certificate verified; off or absent: plain HTTP. Any other
+//                       value fails init_handle.
+//   ca_file=ca.pem      with tls=on, the PEM file of the CA certificates to trust instead of the
+//                       system's, relative to the configuration file's folder (or absolute);
+//                       not used on Windows, where WinInet trusts the machine's store only
 #include <chrono>
 #include <cstdint>
 #include <cstdlib>
@@ -14,9 +20,11 @@
 #include <utility>
 #include <vector>
 
+#include "base/system_texts.h"
 #include "config/ini_file.h"
 #include "interface/insurance_interface.h"
 #include "platform/file_system.h"
+#include "platform/http_client.h"
 
 namespace qx {
 namespace {
@@ -39,7 +47,35 @@ bool IsAbsolute(const std::string& path) {
          (path.size() >= 2 && path[1] == ':');
 }
 
+// path as it stands, or relative to the folder of the file at config_path.
+std::string BesideConfig(const std::string& path, const std::string& config_path) {
+  if (IsAbsolute(path)) return path;
+  const std::size_t cut = config_path.find_last_of("/\\");
+  return cut == std::string::npos ? path : config_path.substr(0, cut + 1) + path;
+}
+
 }  // namespace
+
+std::string InsuranceInterface::ConfigureTls(config::IniFile* ini) {
+  std::vector<std::pair<std::string, std::string>> entries;
+  tls_setting_.clear();
+  ca_file_.clear();
+  if (ini != nullptr && ini->Entries(kLogSection, &entries)) {
+    for (const auto& [key, value] : entries) {
+      if (key == "tls") tls_setting_ = value;
+      if (key == "ca_file") ca_file_ = value.empty() ? value : BesideConfig(value, config_path_);
+    }
+  }
+  const bool on = tls_setting_ == "on";
+  connection_.SetTls(on, ca_file_);
+  if (!on && !tls_setting_.empty() && tls_setting_ != "off") {
+    return texts::InitBadTls(tls_setting_);
+  }
+  if (on && !ca_file_.empty() && platform::CaFileUsed() && !env_.files->Exists(ca_file_)) {
+    return texts::InitNoCaFile(ca_file_);
+  }
+  return {};
+}
 
 void InsuranceInterface::ConfigureLog(config::IniFile* ini, int32_t result,
                                       const std::string& message) {
@@ -57,16 +93,15 @@ void InsuranceInterface::ConfigureLog(config::IniFile* ini, int32_t result,
         settings.wire = value == "wire";
       } else if (key == "call_timeout" && (number = Number(value, 0, 86400)) >= 0) {
         settings.call_limit = std::chrono::seconds(number);
+      } else if (key == "tls" || key == "ca_file") {
+        // ConfigureTls's, recorded below.
       } else {
         settings.ignored.push_back(key + "=" + value);
       }
     }
     if (!folder.empty()) {
       const char separator = env_.files->PathSeparator();
-      if (!IsAbsolute(folder)) {
-        const std::size_t cut = config_path_.find_last_of("/\\");
-        folder = cut == std::string::npos ? folder : config_path_.substr(0, cut + 1) + folder;
-      }
+      folder = BesideConfig(folder, config_path_);
       while (folder.size() > 1 && (folder.back() == '/' || folder.back() == '\\')) {
         folder.pop_back();
       }
@@ -95,9 +130,22 @@ void InsuranceInterface::ConfigureLog(config::IniFile* ini, int32_t result,
   }
   record += ", log level " + std::string(wire ? "wire" : "calls") + ", max_mb " +
             std::to_string(max_bytes >> 20) + ", call_timeout " +
-            std::to_string(call_limit_.count()) + " s; URL http://" + connection_.server() + ":" +
-            std::to_string(connection_.port() == 0 ? 80 : connection_.port()) + servlet_ +
-            "; result " + std::to_string(result) + ", message \"" + message + "\"";
+            std::to_string(call_limit_.count()) + " s";
+  // Only a section that names tls says anything of it.
+  if (!tls_setting_.empty()) record += ", tls " + tls_setting_;
+  if (!ca_file_.empty()) {
+    record += ", ca_file " + ca_file_;
+    if (!connection_.tls()) {
+      record += " (not used: tls is off)";
+    } else if (!platform::CaFileUsed()) {
+      record += " (not used on Windows: WinInet trusts the CA certificates of the machine's "
+                "Trusted Root Certification Authorities store)";
+    }
+  }
+  const bool tls = connection_.tls();
+  record += std::string("; URL ") + (tls ? "https://" : "http://") + connection_.server() + ":" +
+            std::to_string(connection_.port() == 0 ? (tls ? 443 : 80) : connection_.port()) +
+            servlet_ + "; result " + std::to_string(result) + ", message \"" + message + "\"";
   log_.Line(record);
 }
 

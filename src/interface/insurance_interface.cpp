@@ -3,6 +3,7 @@
 
 #include <climits>
 #include <cstring>
+#include <utility>
 
 #include "base/status_codes.h"
 #include "base/system_texts.h"
@@ -77,6 +78,7 @@ int32_t InsuranceInterface::InitHandle(char* message) {
   const bool loaded = ini.Load().ok();
   if (!loaded) {
     local = texts::InitFileUnreadable(config_path_);
+    ConfigureTls(nullptr);
   } else {
     // Each failing key overwrites the message of an earlier one: the last failure wins.
     const std::string server = ini.GetValue(kSection, "server", false);
@@ -99,6 +101,9 @@ int32_t InsuranceInterface::InitHandle(char* message) {
     int32_t com = com_text.empty() ? 1 : LeadingNumber(com_text);
     if (com < 1 || com > 10) {
       com = 1;
+    }
+    if (std::string tls_problem = ConfigureTls(&ini); !tls_problem.empty()) {
+      local = std::move(tls_problem);
     }
 
     if (local.empty()) {

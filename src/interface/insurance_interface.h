@@ -90,6 +90,9 @@ class InsuranceInterface {
   // The diagnostic log (call_records.cpp): reads the optional [log] section of ini (nothing of
   // it when it is absent; null ini: the file could not be read), then records init_handle.
   void ConfigureLog(config::IniFile* ini, int32_t result, const std::string& message);
+  // tls and ca_file of the [log] section, given to the connection (off when absent or ini is
+  // null). The message for init_handle when one of them cannot be used, else empty.
+  std::string ConfigureTls(config::IniFile* ini);
   // business_handle's steps, recorded around RunBusiness.
   int32_t RunBusiness(const char* request, char* reply);
   // Before and after one exchange of a call: the completed request, the time limit, the reply.
@@ -112,6 +115,8 @@ class InsuranceInterface {
   LoggingPrompts logged_prompts_;
   LoggingHttpClient logged_http_;
   std::chrono::seconds call_limit_{0};
+  std::string tls_setting_;  // tls as written in [log], empty when absent
+  std::string ca_file_;      // ca_file made absolute, empty when absent
   std::chrono::steady_clock::time_point exchange_start_;
   uint32_t call_number_ = 0;
 

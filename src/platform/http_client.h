@@ -41,17 +41,28 @@ struct HttpHeader {
   std::string_view value;
 };
 
-// One POST: "POST <path> HTTP/1.1" to server:port (port 0 is the default port, 80), Host,
-// Content-Length, then headers in the order given and nothing the client would add of its own;
-// body is sent as it is, exactly body.size() bytes. The path's bytes a URL may not hold are
-// escaped on POSIX.
+// One POST: "POST <path> HTTP/1.1" to server:port (port 0 is the default port, 80, or 443 with
+// tls), Host, Content-Length, then headers in the order given and nothing the client would add of
+// its own; body is sent as it is, exactly body.size() bytes. The path's bytes a URL may not hold
+// are escaped on POSIX.
+//
+// tls: the post goes over HTTPS, the server's certificate and its name verified against the
+// system's trust store, or against the CA certificates of the PEM file ca_file when it is not
+// empty (POSIX only: WinInet takes no file, see CaFileUsed). A certificate that fails is a
+// kNetwork failure whose words say why (texts::CertificateFailure); nobody is asked to go on.
 struct HttpPost {
   std::string_view server;
   uint16_t port = 0;
   std::string_view path;
   std::span<const HttpHeader> headers;
   std::string_view body;
+  bool tls = false;
+  std::string_view ca_file;
 };
+
+// Whether this platform's client honours HttpPost::ca_file (libcurl does; WinInet trusts only the
+// machine's store).
+bool CaFileUsed();
 
 // What the credential question led to: post again with credentials the clerk has just given
 // (kRetry), post again with credentials kept from an earlier exchange for the same server (or

@@ -133,6 +133,11 @@ void CenterConnection::SetServer(const std::string& server, uint16_t port) {
   port_ = port;
 }
 
+void CenterConnection::SetTls(bool on, const std::string& ca_file) {
+  tls_ = on;
+  ca_file_ = on ? ca_file : std::string();
+}
+
 Status CenterConnection::Connect() {
   Status checked = http_.Check(server_, port_);
   if (!checked.ok()) {
@@ -155,7 +160,8 @@ Status CenterConnection::Exchange(const std::string& servlet, const std::string&
   }
   try {
     // The body is the request's bytes up to its first zero byte; no terminating zero is sent.
-    platform::HttpPost post{server_, port_, servlet, kRequestHeaders, request.c_str()};
+    platform::HttpPost post{server_, port_, servlet, kRequestHeaders, request.c_str(), tls_,
+                            ca_file_};
     ExchangeSink first(prompts_, reply, /*redirected=*/false);
     Status status = http_.Post(post, first);
     if (!status.ok()) return status;
@@ -164,11 +170,13 @@ Status CenterConnection::Exchange(const std::string& servlet, const std::string&
     if (first.taken()) return status;
 
     // One redirect, to the first header spelled "Location" (case-sensitive): an absolute http
-    // URL, answered with 200. A second redirect is therefore refused. The redirect serves this
-    // exchange only: the next one goes to the configured center again.
+    // URL (https with TLS on: never from https down to http), answered with 200. A second
+    // redirect is therefore refused. The redirect serves this exchange only: the next one goes
+    // to the configured center again.
     const std::optional<UrlParts> url = UrlParts::Split(*first.location());
     if (!url) return Refuse(texts::kRedirectUnparsable);
-    if (url->scheme != UrlParts::Scheme::kHttp) return Refuse(texts::kRedirectNotHttp);
+    const UrlParts::Scheme wanted = tls_ ? UrlParts::Scheme::kHttps : UrlParts::Scheme::kHttp;
+    if (url->scheme != wanted) return Refuse(texts::kRedirectNotHttp);
     status = http_.Check(url->host, url->port);
     if (!status.ok()) return status;
     post.server = url->host;

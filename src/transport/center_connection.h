@@ -32,6 +32,10 @@ class CenterConnection {
   virtual ~CenterConnection();
 
   void SetServer(const std::string& server, uint16_t port);
+  // tls on: every exchange goes over HTTPS to the same server and port, the certificate verified
+  // (against ca_file's CA certificates when it is not empty, where the platform takes a file). A
+  // redirect is then followed to https only, one to http refused; off, as before: to http only.
+  void SetTls(bool on, const std::string& ca_file);
 
   // Whether requests can go to the server set: ok, or the failure (kLocal, or kNetwork from
   // WinInet) after a "系统错误" box showing its words.
@@ -52,6 +56,7 @@ class CenterConnection {
 
   const std::string& server() const { return server_; }
   uint16_t port() const { return port_; }
+  bool tls() const { return tls_; }
 
  private:
   Status Refuse(const char* text);
@@ -60,6 +65,8 @@ class CenterConnection {
   platform::Prompts& prompts_;
   uint16_t port_ = 0;
   std::string server_;
+  bool tls_ = false;
+  std::string ca_file_;
 };
 
 }  // namespace qx::transport

@@ -56,7 +56,7 @@ struct Posting {
     http->SetTimeouts(5s, 5s);
   }
   Status Post(std::string_view body) {
-    return http->Post(HttpPost{server, port, path, kHeaders, body}, sink);
+    return http->Post(HttpPost{server, port, path, kHeaders, body, false, {}}, sink);
   }
 
   uint16_t port;

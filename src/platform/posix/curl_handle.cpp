@@ -9,6 +9,12 @@
 #include <algorithm>
 #include <cstdlib>
 #include <new>
+#include <optional>
+#include <string>
+#include <string_view>
+
+#include "base/system_texts.h"
+#include "platform/http_client.h"
 
 namespace qx::platform::posix {
 namespace {
@@ -28,6 +34,57 @@ std::vector<int> OpenDescriptors() {
 }
 
 }  // namespace
+
+void SetTransportSecurity(CURL* easy, bool tls, std::string_view ca_file,
+                          const CaDefaults& defaults) {
+  curl_easy_setopt(easy, CURLOPT_PROTOCOLS_STR, tls ? "https" : "http");
+  if (!tls) return;
+  curl_easy_setopt(easy, CURLOPT_SSL_VERIFYPEER, 1L);
+  curl_easy_setopt(easy, CURLOPT_SSL_VERIFYHOST, 2L);
+  // libcurl copies the strings; null leaves the handle without a bundle or folder.
+  const std::string file(ca_file);
+  const auto text = [](const std::string& s) { return s.empty() ? nullptr : s.c_str(); };
+  curl_easy_setopt(easy, CURLOPT_CAINFO, text(file.empty() ? defaults.file : file));
+  curl_easy_setopt(easy, CURLOPT_CAPATH, text(file.empty() ? defaults.folder : std::string()));
+}
+
+std::optional<Status> CertificateFailure(CURL* easy, CURLcode code, const char* error,
+                                         const std::string& label) {
+  long verified = 0;  // OpenSSL's X509_V_* code of the chain's verification
+  if (curl_easy_getinfo(easy, CURLINFO_SSL_VERIFYRESULT, &verified) != CURLE_OK) verified = 0;
+  const bool certificate = code == CURLE_PEER_FAILED_VERIFICATION ||
+                           (code == CURLE_SSL_CONNECT_ERROR && verified != 0);
+  if (!certificate) return std::nullopt;
+  std::string words = curl_easy_strerror(code);
+  std::string detail = error != nullptr ? error : "";
+  while (!detail.empty() && (detail.back() == '\n' || detail.back() == '\r')) detail.pop_back();
+  if (!detail.empty()) words += ": " + detail;
+  texts::CertificateProblem problem = texts::CertificateProblem::kOther;
+  switch (verified) {
+    case 10:  // X509_V_ERR_CERT_HAS_EXPIRED
+      problem = texts::CertificateProblem::kExpired;
+      break;
+    case 2:   // X509_V_ERR_UNABLE_TO_GET_ISSUER_CERT
+    case 18:  // X509_V_ERR_DEPTH_ZERO_SELF_SIGNED_CERT
+    case 19:  // X509_V_ERR_SELF_SIGNED_CERT_IN_CHAIN
+    case 20:  // X509_V_ERR_UNABLE_TO_GET_ISSUER_CERT_LOCALLY
+    case 21:  // X509_V_ERR_UNABLE_TO_VERIFY_LEAF_SIGNATURE
+    case 27:  // X509_V_ERR_CERT_UNTRUSTED
+      problem = texts::CertificateProblem::kUnknownCa;
+      break;
+    case 0:
+      // The chain passed; libcurl's own check of the name said "... subject name ... does not
+      // match target host name ..." or "no alternative certificate subject name matches ...".
+      if (detail.find("host name") != std::string::npos ||
+          detail.find("alternative") != std::string::npos) {
+        problem = texts::CertificateProblem::kWrongName;
+      }
+      break;
+    default:
+      break;
+  }
+  return Status::Network(texts::CertificateFailure(problem, label, words));
+}
 
 CURLcode InitCurlOnce() {
   struct Global {
@@ -70,6 +127,16 @@ CURLSH* CookieShare::Get() {
 
 CurlHandle::CurlHandle() : pid_(::getpid()), before_(OpenDescriptors()) {
   easy_ = curl_easy_init();
+  const char* file = nullptr;
+  const char* folder = nullptr;
+  if (easy_ != nullptr && curl_easy_getinfo(easy_, CURLINFO_CAINFO, &file) == CURLE_OK &&
+      file != nullptr) {
+    ca_defaults_.file = file;
+  }
+  if (easy_ != nullptr && curl_easy_getinfo(easy_, CURLINFO_CAPATH, &folder) == CURLE_OK &&
+      folder != nullptr) {
+    ca_defaults_.folder = folder;
+  }
 }
 
 CurlHandle::~CurlHandle() {
@@ -137,3 +204,9 @@ int CurlHandle::CloseSocket(void* self, curl_socket_t socket) {
 }
 
 }  // namespace qx::platform::posix
+
+namespace qx::platform {
+
+bool CaFileUsed() { return true; }
+
+}  // namespace qx::platform

@@ -10,7 +10,12 @@
 #include <sys/types.h>
 
 #include <mutex>
+#include <optional>
+#include <string>
+#include <string_view>
 #include <vector>
+
+#include "base/status.h"
 
 namespace qx::platform::posix {
 
@@ -35,6 +40,23 @@ class CookieShare {
   CURLSH* share_ = nullptr;
 };
 
+// The transport's security on easy, for every post (a kept handle may serve a site that changed
+// it): with tls, https only, the peer's certificate and its host name verified, against the CA
+// certificates of ca_file alone (CURLOPT_CAINFO, no CA folder) when it is not empty, else against
+// libcurl's default bundle and folder as the handle was made with (defaults); without, http
+// only, as a post always was.
+struct CaDefaults {
+  std::string file, folder;  // CURLINFO_CAINFO / CURLINFO_CAPATH of a fresh handle; may be empty
+};
+void SetTransportSecurity(CURL* easy, bool tls, std::string_view ca_file,
+                          const CaDefaults& defaults);
+
+// After a failed perform: when it failed on the server's certificate, the failure that names the
+// reason (expired, wrong host name, unknown CA, or another, from CURLINFO_SSL_VERIFYRESULT and
+// libcurl's words in error) for label ("server:port"), kNetwork; none for any other failure.
+std::optional<Status> CertificateFailure(CURL* easy, CURLcode code, const char* error,
+                                         const std::string& label);
+
 // One easy handle and the connections libcurl opened through it. Not for two threads at once.
 class CurlHandle {
  public:
@@ -44,6 +66,8 @@ class CurlHandle {
   ~CurlHandle();
 
   CURL* easy() const { return easy_; }
+  // libcurl's own CA bundle and folder, as the handle was made.
+  const CaDefaults& ca_defaults() const { return ca_defaults_; }
   // Whether the handle was made in this process: a forked child never sends on its parent's
   // connections.
   bool Ours() const;
@@ -64,6 +88,7 @@ class CurlHandle {
   static int CloseSocket(void* self, curl_socket_t socket);
 
   CURL* easy_ = nullptr;
+  CaDefaults ca_defaults_;
   pid_t pid_;
   std::vector<int> before_;  // the descriptors open before the first transfer, until marked
   bool marked_ = false;

@@ -142,11 +142,11 @@ class Transfer final : public HttpResponse {
  public:
   Transfer(CurlHttpClient& client, posix::CurlHandle& handle, const HttpPost& post, HttpSink& sink)
       : client_(client), handle_(handle), post_(post), sink_(sink) {
-    const uint16_t port = post.port == 0 ? 80 : post.port;  // WinInet's default for port 0
+    const uint16_t port = post.port != 0 ? post.port : post.tls ? 443 : 80;  // as WinInet's
     std::string host(post.server);
     if (host.find(':') != std::string::npos && host.front() != '[') host = "[" + host + "]";
     target_ = EscapePath(post.path);
-    url_ = "http://" + host + ":" + std::to_string(port) + target_;
+    url_ = (post.tls ? "https://" : "http://") + host + ":" + std::to_string(port) + target_;
     label_ = std::string(post.server) + ":" + std::to_string(port);
   }
   ~Transfer() {
@@ -261,7 +261,6 @@ Status Transfer::Run() {
   }
   curl_easy_setopt(easy, CURLOPT_CONNECTTIMEOUT_MS, static_cast<long>(limits_.connect.count()));
   if (!handle_.configured) {
-    curl_easy_setopt(easy, CURLOPT_PROTOCOLS_STR, "http");
     curl_easy_setopt(easy, CURLOPT_NOSIGNAL, 1L);
     curl_easy_setopt(easy, CURLOPT_HTTP_VERSION, static_cast<long>(CURL_HTTP_VERSION_1_1));
     curl_easy_setopt(easy, CURLOPT_FOLLOWLOCATION, 0L);
@@ -284,6 +283,7 @@ Status Transfer::Run() {
        {CURLOPT_HEADERDATA, CURLOPT_WRITEDATA, CURLOPT_PREREQDATA, CURLOPT_XFERINFODATA}) {
     curl_easy_setopt(easy, data, this);
   }
+  posix::SetTransportSecurity(easy, post_.tls, post_.ca_file, handle_.ca_defaults());
   curl_easy_setopt(easy, CURLOPT_ERRORBUFFER, error_);
   curl_easy_setopt(easy, CURLOPT_URL, url_.c_str());
   // Never null: libcurl would read the body from stdin then.
@@ -362,6 +362,7 @@ Status Transfer::Perform() {
     return CurlFailure(CURLE_OPERATION_TIMEDOUT, "no data from " + label_ + " for " +
                                                      std::to_string(limits_.stall.count()) + " ms");
   }
+  if (auto refused = posix::CertificateFailure(easy, result, error_, label_)) return *refused;
   if (result != CURLE_OK) return CurlFailure(result, error_);
   if (status() == 0) {
     return Status::Network("The server " + label_ + " returned no HTTP status line.");

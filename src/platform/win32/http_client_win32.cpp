@@ -44,6 +44,13 @@
 //    request. ReadBody asks that at the end of a chunked body
 //    (INTERNET_OPTION_SECURITY_CERTIFICATE_ STRUCT answers ERROR_INTERNET_INVALID_OPERATION when
 //    the request holds no connection).
+//  - TLS (HttpPost::tls): INTERNET_FLAG_SECURE on the request, port 0 as INTERNET_DEFAULT_HTTPS_
+//    PORT, and none of the INTERNET_FLAG_IGNORE_CERT_* flags, so WinInet verifies the chain and
+//    the name against the machine's store; a certificate it rejects fails HttpSendRequestA
+//    (12037 expired, 12038 wrong name, 12045 unknown CA, 12055/12057/12169 otherwise), worded by
+//    reason, and InternetErrorDlg, which would offer to go on anyway, is never called for it.
+//    WinInet takes no CA file (CaFileUsed): a site's own CA goes into the machine's Trusted Root
+//    Certification Authorities store.
 //  - A proxy that cannot be reached: the request went through a proxy (INTERNET_OPTION_REQUEST_
 //    FLAGS, INTERNET_REQFLAG_VIA_PROXY) and the connection could not be made, so the words name
 //    the proxy (INTERNET_OPTION_PROXY of the session) before the system's text.
@@ -89,6 +96,24 @@ Status LastError() {
     return Status::Network(std::move(text));
   }
   return Status::Local(std::move(text));
+}
+
+// Why WinInet rejected a server's certificate, for the codes that mean it did.
+std::optional<texts::CertificateProblem> CertificateProblemOf(DWORD code) {
+  switch (code) {
+    case ERROR_INTERNET_SEC_CERT_DATE_INVALID:
+      return texts::CertificateProblem::kExpired;
+    case ERROR_INTERNET_SEC_CERT_CN_INVALID:
+      return texts::CertificateProblem::kWrongName;
+    case ERROR_INTERNET_INVALID_CA:
+      return texts::CertificateProblem::kUnknownCa;
+    case ERROR_INTERNET_SEC_CERT_ERRORS:
+    case ERROR_INTERNET_SEC_CERT_REV_FAILED:
+    case ERROR_INTERNET_SEC_INVALID_CERT:
+      return texts::CertificateProblem::kOther;
+    default:
+      return std::nullopt;
+  }
 }
 
 // Connections WinInet gave up (closed) on this thread since the flag was last cleared, as its
@@ -181,8 +206,13 @@ void ApplyTimeouts(HINTERNET handle, const Timeouts& timeouts) {
 class WinInetRequest final : public HttpResponse {
  public:
   WinInetRequest(HINTERNET connection, HINTERNET session, std::string path,
-                 const Timeouts& timeouts)
-      : connection_(connection), session_(session), path_(std::move(path)), timeouts_(timeouts) {}
+                 const Timeouts& timeouts, bool tls, std::string label)
+      : connection_(connection),
+        session_(session),
+        path_(std::move(path)),
+        timeouts_(timeouts),
+        flags_(tls ? kRequestFlags | INTERNET_FLAG_SECURE : kRequestFlags),
+        label_(std::move(label)) {}
   ~WinInetRequest() {
     handle_.Reset();
     DropIdleConnections();
@@ -328,7 +358,7 @@ class WinInetRequest final : public HttpResponse {
   Status Reopen() {
     handle_.Reset();
     HINTERNET handle = HttpOpenRequestA(connection_, "POST", path_.c_str(), nullptr, nullptr,
-                                        nullptr, kRequestFlags, kContext);
+                                        nullptr, flags_, kContext);
     if (handle == nullptr) {
       return LastError();
     }
@@ -343,6 +373,9 @@ class WinInetRequest final : public HttpResponse {
   Status SendError() {
     const DWORD code = GetLastError();
     Status failed = LastError();
+    if (std::optional<texts::CertificateProblem> problem = CertificateProblemOf(code)) {
+      return Status::Network(texts::CertificateFailure(*problem, label_, failed.words()));
+    }
     if (code != ERROR_INTERNET_CANNOT_CONNECT && code != ERROR_INTERNET_NAME_NOT_RESOLVED &&
         code != ERROR_INTERNET_TIMEOUT) {
       return failed;
@@ -496,6 +529,8 @@ class WinInetRequest final : public HttpResponse {
   HINTERNET session_;
   std::string path_;
   Timeouts timeouts_;
+  DWORD flags_;
+  std::string label_;  // "server:port", for a certificate's failure
 };
 
 class WinInetClient final : public HttpClient {
@@ -511,10 +546,14 @@ class WinInetClient final : public HttpClient {
     InternetHandle connection;
     Timeouts timeouts;
     HINTERNET session = nullptr;
-    Status status = Connect(std::string(post.server), post.port, &connection, &session, &timeouts);
+    const uint16_t port =
+        post.port == 0 && post.tls ? uint16_t{INTERNET_DEFAULT_HTTPS_PORT} : post.port;
+    Status status = Connect(std::string(post.server), port, &connection, &session, &timeouts);
     if (!status.ok()) return status;
     // Declared after the connection, so that the request handle is closed first.
-    WinInetRequest request(connection.get(), session, std::string(post.path), timeouts);
+    const uint16_t port = post.port != 0 ? post.port : post.tls ? 443 : 80;
+    WinInetRequest request(connection.get(), session, std::string(post.path), timeouts, post.tls,
+                           std::string(post.server) + ":" + std::to_string(port));
     if (status = request.Open(); !status.ok()) return status;
     for (;;) {
       if (status = request.Send(post.headers, post.body); !status.ok()) return status;
@@ -601,6 +640,8 @@ class WinInetClient final : public HttpClient {
 }  // namespace
 
 std::unique_ptr<HttpClient> NewHttpClient() { return std::make_unique<WinInetClient>(); }
+
+bool CaFileUsed() { return false; }
 
 namespace win32 {
 
