@@ -52,14 +52,21 @@ std::optional<Status> CertificateFailure(CURL* easy, CURLcode code, const char* 
                                          const std::string& label) {
   long verified = 0;  // OpenSSL's X509_V_* code of the chain's verification
   if (curl_easy_getinfo(easy, CURLINFO_SSL_VERIFYRESULT, &verified) != CURLE_OK) verified = 0;
-  const bool certificate = code == CURLE_PEER_FAILED_VERIFICATION ||
-                           (code == CURLE_SSL_CONNECT_ERROR && verified != 0);
+  const bool certificate =
+      code == CURLE_PEER_FAILED_VERIFICATION || (code == CURLE_SSL_CONNECT_ERROR && verified != 0);
   if (!certificate) return std::nullopt;
   std::string words = curl_easy_strerror(code);
   std::string detail = error != nullptr ? error : "";
   while (!detail.empty() && (detail.back() == '\n' || detail.back() == '\r')) detail.pop_back();
   if (!detail.empty()) words += ": " + detail;
   texts::CertificateProblem problem = texts::CertificateProblem::kOther;
+  // libcurl checks the name itself once the chain passed, and says "... subject name ... does
+  // not match target host name ..." or "no alternative certificate subject name matches ...";
+  // the chain's own result may be anything then.
+  if (detail.find("target host name") != std::string::npos) {
+    return Status::Network(
+        texts::CertificateFailure(texts::CertificateProblem::kWrongName, label, words));
+  }
   switch (verified) {
     case 10:  // X509_V_ERR_CERT_HAS_EXPIRED
       problem = texts::CertificateProblem::kExpired;
@@ -72,13 +79,8 @@ std::optional<Status> CertificateFailure(CURL* easy, CURLcode code, const char* 
     case 27:  // X509_V_ERR_CERT_UNTRUSTED
       problem = texts::CertificateProblem::kUnknownCa;
       break;
-    case 0:
-      // The chain passed; libcurl's own check of the name said "... subject name ... does not
-      // match target host name ..." or "no alternative certificate subject name matches ...".
-      if (detail.find("host name") != std::string::npos ||
-          detail.find("alternative") != std::string::npos) {
-        problem = texts::CertificateProblem::kWrongName;
-      }
+    case 62:  // X509_V_ERR_HOSTNAME_MISMATCH
+      problem = texts::CertificateProblem::kWrongName;
       break;
     default:
       break;
