@@ -551,9 +551,8 @@ class WinInetClient final : public HttpClient {
     Status status = Connect(std::string(post.server), port, &connection, &session, &timeouts);
     if (!status.ok()) return status;
     // Declared after the connection, so that the request handle is closed first.
-    const uint16_t port = post.port != 0 ? post.port : post.tls ? 443 : 80;
     WinInetRequest request(connection.get(), session, std::string(post.path), timeouts, post.tls,
-                           std::string(post.server) + ":" + std::to_string(port));
+                           std::string(post.server) + ":" + std::to_string(port != 0 ? port : 80));
     if (status = request.Open(); !status.ok()) return status;
     for (;;) {
       if (status = request.Send(post.headers, post.body); !status.ok()) return status;
