@@ -4,8 +4,11 @@
 // and the progress callback times the stall.
 //
 // Quirks handled where they arise:
-//  - CURLOPT_NOSIGNAL: libcurl touches no signal disposition. On Linux it writes to its plain
-//    sockets with MSG_NOSIGNAL and nothing else writes (no TLS), so no SIGPIPE is raised.
+//  - CURLOPT_NOSIGNAL: libcurl touches no signal disposition. On Linux it writes to its sockets
+//    with MSG_NOSIGNAL, TLS included: since 7.87 OpenSSL writes through libcurl's own BIO
+//    (BIO_meth_set_write, never a socket BIO), so no SIGPIPE is raised.
+//  - TLS (HttpPost::tls): https only, the chain and the name verified, the CA file or libcurl's
+//    default bundle; a certificate it refuses is worded by reason (posix/curl_handle.h).
 //  - Headers: libcurl adds Accept, Content-Type (for a POST) and Expect of its own; each is
 //    removed or replaced so that the wire carries exactly the request line, Host, Content-Length
 //    and the caller's headers, in that order. HTTP/1.1; no redirect is followed, nothing cached.
