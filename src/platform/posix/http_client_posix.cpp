@@ -5,7 +5,7 @@
 //
 // Quirks handled where they arise:
 //  - CURLOPT_NOSIGNAL: libcurl touches no signal disposition. On Linux it writes to its sockets
-//    with MSG_NOSIGNAL, TLS included: since 7.87 OpenSSL writes through libcurl's own BIO
+//    with MSG_NOSIGNAL, TLS included: with libcurl 7.88 OpenSSL writes through libcurl's own BIO
 //    (BIO_meth_set_write, never a socket BIO), so no SIGPIPE is raised.
 //  - TLS (HttpPost::tls): https only, the chain and the name verified, the CA file or libcurl's
 //    default bundle; a certificate it refuses is worded by reason (posix/curl_handle.h).
