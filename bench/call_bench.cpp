@@ -35,6 +35,10 @@
 // (/proc/self/clear_refs resets the peak, /proc/self/status gives VmRSS and VmHWM).
 // QX_BENCH_THP=off disables transparent huge pages in the measuring processes
 // (prctl PR_SET_THP_DISABLE), for comparing what the library's large pages bring.
+// QX_BENCH_TLS=DIR (scripts/bench --tls) puts nginx with TLS in front of the server (DIR holds
+// server.pem and server.key for localhost, and ca.pem): the floor's reused handle and the library
+// (tls=on, ca_file) then both post over HTTPS to localhost, on connections they keep. There is no
+// raw side then.
 //
 // Every process started here is stopped by its PID and reaped, also on failure.
 #include <curl/curl.h>
@@ -67,6 +71,7 @@
 #include <iostream>
 #include <map>
 #include <memory>
+#include <optional>
 #include <sstream>
 #include <string>
 #include <string_view>
@@ -78,6 +83,12 @@ namespace {
 using Clock = std::chrono::steady_clock;
 
 constexpr const char* kServlet = "/qx/servlet";
+
+// QX_BENCH_TLS: the folder of the certificates when the center is reached over TLS, or empty.
+std::string TlsFolder() {
+  const char* folder = std::getenv("QX_BENCH_TLS");
+  return folder != nullptr ? folder : "";
+}
 
 // ---- small helpers -------------------------------------------------------------------------
 
@@ -204,9 +215,14 @@ bool FloorRefusesResend() {
 
 class Poster {
  public:
-  explicit Poster(int port) : url_("http://127.0.0.1:" + std::to_string(port) + kServlet) {
+  // tls: the folder of QX_BENCH_TLS's certificates, or empty for plain HTTP to 127.0.0.1.
+  explicit Poster(int port, std::string tls = TlsFolder())
+      : tls_(std::move(tls)),
+        url_((tls_.empty() ? "http://127.0.0.1:" : "https://localhost:") + std::to_string(port) +
+             kServlet) {
     easy_ = curl_easy_init();
     if (easy_ == nullptr) Die("curl_easy_init failed");
+    if (!tls_.empty()) curl_easy_setopt(easy_, CURLOPT_CAINFO, (tls_ + "/ca.pem").c_str());
     headers_ = curl_slist_append(headers_, "Accept: text/*");
     headers_ = curl_slist_append(headers_, "User-Agent: Quillon_Net");
     headers_ = curl_slist_append(headers_, "Expect:");
@@ -238,6 +254,7 @@ class Poster {
   }
 
  private:
+  std::string tls_;
   std::string url_;
   CURL* easy_ = nullptr;
   curl_slist* headers_ = nullptr;
@@ -293,7 +310,7 @@ struct Replies {
 
 Replies FetchFromSim(int sim_port) {
   Replies r;
-  Poster poster(sim_port);
+  Poster poster(sim_port, "");
   poster.Post(LoginRequest(), &r.login);
   r.token = Between(r.login, "<add1>", "</add1>");
   if (r.token.empty()) Die("the sim gave no login token");
@@ -638,12 +655,15 @@ class Host {
     if (dir == nullptr) Die("mkdtemp failed");
     dir_ = dir;
     std::ofstream ini(dir_ + "/qx_interface.ini");
-    ini << "[center]\r\nserver=127.0.0.1\r\nport=" << port << "\r\nservlet=" << kServlet
-        << "\r\ncom=1\r\n\r\n";
+    const std::string tls = TlsFolder();
+    ini << "[center]\r\nserver=" << (tls.empty() ? "127.0.0.1" : "localhost") << "\r\nport=" << port
+        << "\r\nservlet=" << kServlet << "\r\ncom=1\r\n\r\n";
     // QX_BENCH_LOG=calls or wire: the library's diagnostic log on, in the scratch folder.
-    if (const char* level = std::getenv("QX_BENCH_LOG"); level != nullptr && *level != '\0') {
-      ini << "[log]\r\nfolder=log\r\nlevel=" << level << "\r\n";
-    }
+    const char* level = std::getenv("QX_BENCH_LOG");
+    const bool logged = level != nullptr && *level != '\0';
+    if (logged || !tls.empty()) ini << "[log]\r\n";
+    if (logged) ini << "folder=log\r\nlevel=" << level << "\r\n";
+    if (!tls.empty()) ini << "tls=on\r\nca_file=" << tls << "/ca.pem\r\n";
     ini.close();
     if (chdir(dir_.c_str()) != 0) Die("chdir failed");
     handle_ = dlopen(library.c_str(), RTLD_NOW | RTLD_LOCAL);
@@ -732,7 +752,7 @@ int RunChild(const std::string& kind, int port, const std::string& library, bool
   const bool memory = kind.rfind("mem-", 0) == 0;
   const bool pair = kind.rfind("pair", 0) == 0;
   const std::string what = memory ? kind.substr(4) : kind;
-  const bool with_raw = pair || what.rfind("raw", 0) == 0;
+  const bool with_raw = (pair && TlsFolder().empty()) || what.rfind("raw", 0) == 0;
   const bool with_floor = pair || what.rfind("floor", 0) == 0;
   const bool with_library = pair || what.rfind("lib", 0) == 0;
   const std::string function = what.back() == '8' ? "8" : "21";
@@ -922,6 +942,55 @@ std::string Format(const char* fmt, double a, double b = 0, double c = 0) {
   return line;
 }
 
+// nginx on 127.0.0.1 with TLS (the certificates of QX_BENCH_TLS) in front of the server on port;
+// its port. Its configuration, logs and PID file stay in that folder.
+int StartTlsFront(int port, std::optional<Child>* front) {
+  const std::string dir = TlsFolder();
+  int probe = socket(AF_INET, SOCK_STREAM, 0);
+  sockaddr_in address{};
+  address.sin_family = AF_INET;
+  address.sin_addr.s_addr = htonl(INADDR_LOOPBACK);
+  socklen_t length = sizeof address;
+  if (probe < 0 || bind(probe, reinterpret_cast<sockaddr*>(&address), sizeof address) != 0 ||
+      getsockname(probe, reinterpret_cast<sockaddr*>(&address), &length) != 0) {
+    Die("cannot find a free port on 127.0.0.1");
+  }
+  const int front_port = ntohs(address.sin_port);
+  close(probe);
+  {
+    std::ofstream conf(dir + "/nginx.conf");
+    conf << "daemon off;\nmaster_process off;\nworker_processes 1;\npid " << dir
+         << "/nginx.pid;\nerror_log " << dir << "/error.log;\nevents { worker_connections 64; }\n"
+         << "http {\n  access_log off;\n  keepalive_requests 100000;\n"
+         << "  client_body_temp_path " << dir << "/body;\n  proxy_temp_path " << dir
+         << "/proxy;\n  fastcgi_temp_path " << dir << "/fastcgi;\n  uwsgi_temp_path " << dir
+         << "/uwsgi;\n  scgi_temp_path " << dir << "/scgi;\n"
+         << "  upstream center { server 127.0.0.1:" << port << "; keepalive 4; }\n"
+         << "  server {\n    listen 127.0.0.1:" << front_port << " ssl;\n    ssl_certificate "
+         << dir << "/server.pem;\n    ssl_certificate_key " << dir << "/server.key;\n"
+         << "    location / { proxy_pass http://center; proxy_http_version 1.1;\n"
+         << "      proxy_set_header Connection \"\"; proxy_buffering off; }\n  }\n}\n";
+  }
+  pid_t pid = fork();
+  if (pid < 0) Die("fork failed");
+  if (pid == 0) {
+    execlp("nginx", "nginx", "-p", dir.c_str(), "-c", (dir + "/nginx.conf").c_str(),
+           static_cast<char*>(nullptr));
+    _exit(127);
+  }
+  front->emplace(pid);
+  for (int i = 0; i < 200; ++i) {  // at most 10 s
+    int s = socket(AF_INET, SOCK_STREAM, 0);
+    const bool up =
+        s >= 0 && connect(s, reinterpret_cast<sockaddr*>(&address), sizeof address) == 0;
+    if (s >= 0) close(s);
+    if (up) return front_port;
+    usleep(50000);
+  }
+  Die("nginx did not listen on 127.0.0.1:" + std::to_string(front_port));
+  return 0;
+}
+
 int Orchestrate(const std::string& out_path, bool quick, bool fitted, const std::string& only,
                 const std::string& library) {
   curl_global_init(CURL_GLOBAL_ALL);
@@ -967,10 +1036,12 @@ int Orchestrate(const std::string& out_path, bool quick, bool fitted, const std:
   Child server(server_pid);
   close(listener);
   replies = Replies();
+  std::optional<Child> tls_front;
+  const int front_port = TlsFolder().empty() ? port : StartTlsFront(port, &tls_front);
 
   // 3. Measure, one process per kind.
   const std::string self = "qx_call_bench";
-  const std::string port_text = std::to_string(port);
+  const std::string port_text = std::to_string(front_port);
   auto child = [&](const std::string& kind) {
     std::vector<std::string> args = {self, "--child", kind, port_text, library};
     if (quick) args.push_back("--quick");
