@@ -307,8 +307,7 @@ Status LoggingHttpClient::Post(const platform::HttpPost& post, platform::HttpSin
   std::string line = std::string(post.tls ? "POST https://" : "POST http://") +
                      std::string(post.server) + ":" +
                      std::to_string(post.port == 0 ? (post.tls ? 443 : 80) : post.port) +
-                     std::string(post.path) +
-                     ", " + std::to_string(post.body.size()) + " bytes";
+                     std::string(post.path) + ", " + std::to_string(post.body.size()) + " bytes";
   for (const HttpHeader& header : post.headers) {
     line += ", " + std::string(header.name) + ": " + std::string(header.value);
   }

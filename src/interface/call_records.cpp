@@ -119,8 +119,8 @@ void InsuranceInterface::ConfigureLog(config::IniFile* ini, int32_t result,
   const uint64_t max_bytes = settings.max_bytes;
   log_.Configure(std::move(settings));
   if (!log_.on()) return;
-  std::string record = "init_handle: library " + std::string(kLibraryVersion) +
-                       " (" + kLibraryBuild + "), configuration " + config_path_;
+  std::string record = "init_handle: library " + std::string(kLibraryVersion) + " (" +
+                       kLibraryBuild + "), configuration " + config_path_;
   for (const char* key : {"server", "port", "servlet", "com"}) {
     if (ini == nullptr) {
       record += " (unreadable)";
@@ -138,8 +138,9 @@ void InsuranceInterface::ConfigureLog(config::IniFile* ini, int32_t result,
     if (!connection_.tls()) {
       record += " (not used: tls is off)";
     } else if (!platform::CaFileUsed()) {
-      record += " (not used on Windows: WinInet trusts the CA certificates of the machine's "
-                "Trusted Root Certification Authorities store)";
+      record +=
+          " (not used on Windows: WinInet trusts the CA certificates of the machine's "
+          "Trusted Root Certification Authorities store)";
     }
   }
   const bool tls = connection_.tls();
@@ -162,9 +163,9 @@ int32_t InsuranceInterface::BusinessHandle(const char* request, char* reply) {
   }
   const int32_t result = RunBusiness(request, reply);
   log_.Excerpt("business_handle #" + number + " output", output_);
-  log_.Line("business_handle #" + number + " ends after " + ElapsedMs(start) +
-            ": result " + std::to_string(result) + ", status " + std::to_string(status_) +
-            ", message \"" + message_ + "\"");
+  log_.Line("business_handle #" + number + " ends after " + ElapsedMs(start) + ": result " +
+            std::to_string(result) + ", status " + std::to_string(status_) + ", message \"" +
+            message_ + "\"");
   return result;
 }
 
@@ -180,8 +181,7 @@ void InsuranceInterface::BeginExchange(const std::string& request) {
 void InsuranceInterface::EndExchange(const Status& sent, const std::string& reply) {
   if (!log_.on()) return;
   if (!sent.ok()) {
-    log_.Line("exchange failed after " + ElapsedMs(exchange_start_) + ": " +
-              sent.words());
+    log_.Line("exchange failed after " + ElapsedMs(exchange_start_) + ": " + sent.words());
   } else {
     log_.Excerpt("exchange ends after " + ElapsedMs(exchange_start_) + ": the reply, " +
                      std::to_string(reply.size()) + " bytes",

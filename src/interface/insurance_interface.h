@@ -20,8 +20,8 @@
 #include <string>
 #include <string_view>
 
-#include "message/row_store.h"
 #include "interface/call_log.h"
+#include "message/row_store.h"
 #include "platform/env.h"
 #include "transport/center_connection.h"
 

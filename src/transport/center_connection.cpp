@@ -160,8 +160,8 @@ Status CenterConnection::Exchange(const std::string& servlet, const std::string&
   }
   try {
     // The body is the request's bytes up to its first zero byte; no terminating zero is sent.
-    platform::HttpPost post{server_, port_, servlet, kRequestHeaders, request.c_str(), tls_,
-                            ca_file_};
+    platform::HttpPost post{server_,         port_, servlet, kRequestHeaders,
+                            request.c_str(), tls_,  ca_file_};
     ExchangeSink first(prompts_, reply, /*redirected=*/false);
     Status status = http_.Post(post, first);
     if (!status.ok()) return status;
