@@ -942,19 +942,29 @@ std::string Format(const char* fmt, double a, double b = 0, double c = 0) {
   return line;
 }
 
+// A TCP socket bound to a port of the kernel's choice on 127.0.0.1, *address its address; -1 on
+// failure.
+int BindLoopback(sockaddr_in* address) {
+  const int s = socket(AF_INET, SOCK_STREAM, 0);
+  *address = sockaddr_in{};
+  address->sin_family = AF_INET;
+  address->sin_addr.s_addr = htonl(INADDR_LOOPBACK);
+  socklen_t length = sizeof *address;
+  if (s < 0 || bind(s, reinterpret_cast<sockaddr*>(address), sizeof *address) != 0 ||
+      getsockname(s, reinterpret_cast<sockaddr*>(address), &length) != 0) {
+    if (s >= 0) close(s);
+    return -1;
+  }
+  return s;
+}
+
 // nginx on 127.0.0.1 with TLS (the certificates of QX_BENCH_TLS) in front of the server on port;
 // its port. Its configuration, logs and PID file stay in that folder.
 int StartTlsFront(int port, std::optional<Child>* front) {
   const std::string dir = TlsFolder();
-  int probe = socket(AF_INET, SOCK_STREAM, 0);
   sockaddr_in address{};
-  address.sin_family = AF_INET;
-  address.sin_addr.s_addr = htonl(INADDR_LOOPBACK);
-  socklen_t length = sizeof address;
-  if (probe < 0 || bind(probe, reinterpret_cast<sockaddr*>(&address), sizeof address) != 0 ||
-      getsockname(probe, reinterpret_cast<sockaddr*>(&address), &length) != 0) {
-    Die("cannot find a free port on 127.0.0.1");
-  }
+  const int probe = BindLoopback(&address);
+  if (probe < 0) Die("cannot find a free port on 127.0.0.1");
   const int front_port = ntohs(address.sin_port);
   close(probe);
   {
@@ -1019,14 +1029,9 @@ int Orchestrate(const std::string& out_path, bool quick, bool fitted, const std:
   sim.Stop();
 
   // 2. Our own server hands them out.
-  int listener = socket(AF_INET, SOCK_STREAM, 0);
   sockaddr_in address{};
-  address.sin_family = AF_INET;
-  address.sin_addr.s_addr = htonl(INADDR_LOOPBACK);
-  socklen_t length = sizeof address;
-  if (listener < 0 || bind(listener, reinterpret_cast<sockaddr*>(&address), sizeof address) != 0 ||
-      listen(listener, 8) != 0 ||
-      getsockname(listener, reinterpret_cast<sockaddr*>(&address), &length) != 0) {
+  const int listener = BindLoopback(&address);
+  if (listener < 0 || listen(listener, 8) != 0) {
     Die("cannot listen on 127.0.0.1");
   }
   const int port = ntohs(address.sin_port);
