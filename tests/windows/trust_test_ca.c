@@ -2,8 +2,9 @@
  * runs in, for scripts/interop's TLS rows: WinInet trusts no CA file, only the machine's store.
  * The script runs it in a copy of the prefix made for the run, never in the machine's own.
  * Prints "trusted" and exits 0 on success; a reason and exit 1 otherwise. */
-#include <wincrypt.h>
 #include <windows.h>
+/* after windows.h, whose types it uses */
+#include <wincrypt.h>
 
 #include <stdio.h>
 #include <stdlib.h>
