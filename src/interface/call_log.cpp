@@ -304,9 +304,9 @@ Status LoggingHttpClient::Check(const std::string& server, uint16_t port) {
 Status LoggingHttpClient::Post(const platform::HttpPost& post, platform::HttpSink& sink) {
   if (!log_.on()) return inner_.Post(post, sink);
   const auto start = std::chrono::steady_clock::now();
-  std::string line = std::string(post.tls ? "POST https://" : "POST http://") +
+  std::string line = "POST " + std::string(platform::SchemeOf(post.tls)) + "://" +
                      std::string(post.server) + ":" +
-                     std::to_string(post.port == 0 ? (post.tls ? 443 : 80) : post.port) +
+                     std::to_string(platform::PortOrDefault(post.port, post.tls)) +
                      std::string(post.path) + ", " + std::to_string(post.body.size()) + " bytes";
   for (const HttpHeader& header : post.headers) {
     line += ", " + std::string(header.name) + ": " + std::string(header.value);

@@ -144,9 +144,9 @@ void InsuranceInterface::ConfigureLog(config::IniFile* ini, int32_t result,
     }
   }
   const bool tls = connection_.tls();
-  record += std::string("; URL ") + (tls ? "https://" : "http://") + connection_.server() + ":" +
-            std::to_string(connection_.port() == 0 ? (tls ? 443 : 80) : connection_.port()) +
-            servlet_ + "; result " + std::to_string(result) + ", message \"" + message + "\"";
+  record += "; URL " + std::string(platform::SchemeOf(tls)) + "://" + connection_.server() + ":" +
+            std::to_string(platform::PortOrDefault(connection_.port(), tls)) + servlet_ +
+            "; result " + std::to_string(result) + ", message \"" + message + "\"";
   log_.Line(record);
 }
 

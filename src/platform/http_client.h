@@ -60,6 +60,13 @@ struct HttpPost {
   std::string_view ca_file;
 };
 
+// The port a post to port goes to: port, or the scheme's default when it is 0 (80; 443 with tls).
+constexpr uint16_t PortOrDefault(uint16_t port, bool tls) {
+  return port != 0 ? port : tls ? 443 : 80;
+}
+// The URL scheme of a post, "https" with tls, else "http".
+constexpr const char* SchemeOf(bool tls) { return tls ? "https" : "http"; }
+
 // Whether this platform's client honours HttpPost::ca_file (libcurl does; WinInet trusts only the
 // machine's store).
 bool CaFileUsed();

@@ -206,9 +206,3 @@ int CurlHandle::CloseSocket(void* self, curl_socket_t socket) {
 }
 
 }  // namespace qx::platform::posix
-
-namespace qx::platform {
-
-bool CaFileUsed() { return true; }
-
-}  // namespace qx::platform

@@ -145,11 +145,11 @@ class Transfer final : public HttpResponse {
  public:
   Transfer(CurlHttpClient& client, posix::CurlHandle& handle, const HttpPost& post, HttpSink& sink)
       : client_(client), handle_(handle), post_(post), sink_(sink) {
-    const uint16_t port = post.port != 0 ? post.port : post.tls ? 443 : 80;  // as WinInet's
+    const uint16_t port = PortOrDefault(post.port, post.tls);  // as WinInet's
     std::string host(post.server);
     if (host.find(':') != std::string::npos && host.front() != '[') host = "[" + host + "]";
     target_ = EscapePath(post.path);
-    url_ = (post.tls ? "https://" : "http://") + host + ":" + std::to_string(port) + target_;
+    url_ = SchemeOf(post.tls) + ("://" + host) + ":" + std::to_string(port) + target_;
     label_ = std::string(post.server) + ":" + std::to_string(port);
   }
   ~Transfer() {
@@ -480,6 +480,8 @@ CredentialAnswer Transfer::AskCredentials(Prompts& prompts) {
 }  // namespace
 
 std::unique_ptr<HttpClient> NewHttpClient() { return std::make_unique<CurlHttpClient>(); }
+
+bool CaFileUsed() { return true; }
 
 namespace posix {
 

@@ -546,13 +546,14 @@ class WinInetClient final : public HttpClient {
     InternetHandle connection;
     Timeouts timeouts;
     HINTERNET session = nullptr;
-    const uint16_t port =
-        post.port == 0 && post.tls ? uint16_t{INTERNET_DEFAULT_HTTPS_PORT} : post.port;
+    // Port 0 stays WinInet's own default for plain HTTP; with TLS it is 443.
+    const uint16_t port = post.tls ? PortOrDefault(post.port, true) : post.port;
     Status status = Connect(std::string(post.server), port, &connection, &session, &timeouts);
     if (!status.ok()) return status;
     // Declared after the connection, so that the request handle is closed first.
-    WinInetRequest request(connection.get(), session, std::string(post.path), timeouts, post.tls,
-                           std::string(post.server) + ":" + std::to_string(port != 0 ? port : 80));
+    WinInetRequest request(
+        connection.get(), session, std::string(post.path), timeouts, post.tls,
+        std::string(post.server) + ":" + std::to_string(PortOrDefault(post.port, post.tls)));
     if (status = request.Open(); !status.ok()) return status;
     for (;;) {
       if (status = request.Send(post.headers, post.body); !status.ok()) return status;
