@@ -832,10 +832,13 @@ int RunChild(const std::string& kind, int port, const std::string& library, bool
     return 0;
   }
   // QX_BENCH_ROWS=N measures only the size of N rows (for a profiler run with --only).
+  // QX_BENCH_REPS=N repeats each size N times instead (a profile that the set-up does not fill).
   const char* only_rows = std::getenv("QX_BENCH_ROWS");
+  const char* reps_asked = std::getenv("QX_BENCH_REPS");
   for (const Size& s : kSizes) {
     if (only_rows != nullptr && std::atoi(only_rows) != s.rows) continue;
-    const int reps = quick ? std::max(3, s.reps / 10) : s.reps;
+    int reps = quick ? std::max(3, s.reps / 10) : s.reps;
+    if (reps_asked != nullptr) reps = std::clamp(std::atoi(reps_asked), 1, 100000);
     for (Side& side : sides) {
       side.times.clear();
       side.faults.clear();

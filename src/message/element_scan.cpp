@@ -1,9 +1,7 @@
 #include "message/element_scan.h"
 
 #include <algorithm>
-#if defined(__SSE2__)
-#include <emmintrin.h>
-#endif
+#include <cstring>
 
 namespace qx::message {
 
@@ -30,6 +28,91 @@ void MatchAt(std::string_view text, std::size_t at, std::span<const std::string_
   }
 }
 
+// A hundred and twenty-eight positions at a time, in the compiler's portable vectors: '<' or ':'
+// followed by the first two bytes of a name not yet seen. Only those few positions are compared in
+// full (a catalogue's rows start with "<row", a near miss for "<readic" that the second byte
+// already rules out). On x86-64 Linux the function is built twice, for AVX2 and for the SSE2 every
+// such processor has, and the loader picks one for the machine (an ifunc; bench/RESULTS.md has what
+// it saves). Not on Windows: GCC keeps a 16-byte aligned stack there and spills 32-byte
+// registers with aligned moves, and there is no ifunc.
+using Bytes = unsigned char __attribute__((vector_size(32)));
+using Words = uint64_t __attribute__((vector_size(32)));
+constexpr std::size_t kWidth = sizeof(Bytes);
+
+// Out-parameters rather than results: a vector of 32 bytes is returned in a register only with
+// AVX, and the default build of the scan has none.
+void Splat(char c, Bytes* v) {
+  for (std::size_t k = 0; k < kWidth; ++k) (*v)[k] = static_cast<unsigned char>(c);
+}
+
+void LoadAt(const char* s, Bytes* v) { std::memcpy(v, s, sizeof *v); }
+
+#if defined(__GNUC__) && !defined(__clang__) && defined(__x86_64__) && defined(__linux__)
+[[gnu::target_clones("avx2", "default")]]
+#endif
+std::size_t
+ScanVectors(std::string_view text, std::span<const std::string_view> names, uint32_t plain,
+            uint32_t all, uint32_t* seen) {
+  const char* s = text.data();
+  const std::size_t n = text.size();
+  Bytes first[kMaxNamesPerScan];
+  Bytes second[kMaxNamesPerScan];
+  std::size_t count = 0;
+  // The names still to be found; made again whenever one is.
+  auto pending = [&] {
+    count = 0;
+    for (std::size_t k = 0; k < names.size(); ++k) {
+      if ((plain >> k & 1u) == 0 || (*seen >> k & 1u) != 0) continue;
+      Splat(names[k][0], &first[count]);
+      Splat(names[k][1], &second[count]);
+      ++count;
+    }
+  };
+  pending();
+  Bytes open;
+  Bytes colon;
+  Splat('<', &open);
+  Splat(':', &colon);
+  // Four vectors a step, their results tested together: taking a vector's bytes out to the
+  // general registers costs more than the comparisons, and almost every block has no position.
+  constexpr std::size_t kBlock = 4 * kWidth;
+  std::size_t i = 0;
+  for (; i + kBlock + 2 <= n; i += kBlock) {
+    Bytes found[4];
+    Bytes either = {};
+    for (std::size_t v = 0; v < 4; ++v) {
+      Bytes a;
+      Bytes b;
+      Bytes c;
+      LoadAt(s + i + v * kWidth, &a);
+      LoadAt(s + i + v * kWidth + 1, &b);
+      LoadAt(s + i + v * kWidth + 2, &c);
+      auto any = (b == first[0]) & (c == second[0]);
+      for (std::size_t k = 1; k < count; ++k) any |= (b == first[k]) & (c == second[k]);
+      found[v] = reinterpret_cast<Bytes>(((a == open) | (a == colon)) & any);
+      either |= found[v];
+    }
+    Words hits;
+    std::memcpy(&hits, &either, sizeof hits);
+    if ((hits[0] | hits[1] | hits[2] | hits[3]) == 0) continue;
+    const uint32_t before = *seen;
+    for (std::size_t v = 0; v < 4; ++v) {
+      std::memcpy(&hits, &found[v], sizeof hits);
+      for (std::size_t w = 0; w < 4; ++w) {
+        // A position found is a byte of all ones.
+        for (uint64_t bits = hits[w]; bits != 0;) {
+          const auto lane = static_cast<std::size_t>(__builtin_ctzll(bits)) / 8;
+          MatchAt(text, i + v * kWidth + w * 8 + lane, names, plain, seen);
+          bits &= ~(uint64_t{0xFF} << (lane * 8));
+        }
+      }
+    }
+    if (*seen == all) return n;
+    if (*seen != before) pending();
+  }
+  return i;
+}
+
 }  // namespace
 
 bool MayHoldElement(std::string_view text, std::string_view name) {
@@ -48,48 +131,10 @@ uint32_t MayHoldElements(std::string_view text, std::span<const std::string_view
   }
   uint32_t seen = all & ~plain;
   if (seen == all) return seen;
-  const char* s = text.data();
-  const std::size_t n = text.size();
-  std::size_t i = 0;
-#if defined(__SSE2__)
-  // Sixteen positions at a time: '<' or ':' followed by the first two bytes of some name. Only
-  // those few positions are compared in full (a catalogue's rows start with "<row", a near miss
-  // for "<readic" that the second byte already rules out).
-  __m128i first[kMaxNamesPerScan];
-  __m128i second[kMaxNamesPerScan];
-  std::size_t count = 0;
-  for (std::size_t k = 0; k < names.size(); ++k) {
-    if ((plain >> k & 1u) == 0) continue;
-    first[count] = _mm_set1_epi8(names[k][0]);
-    second[count] = _mm_set1_epi8(names[k][1]);
-    ++count;
-  }
-  const __m128i open = _mm_set1_epi8('<');
-  const __m128i colon = _mm_set1_epi8(':');
-  while (i + 18 <= n) {
-    const __m128i a = _mm_loadu_si128(reinterpret_cast<const __m128i*>(s + i));
-    const __m128i b = _mm_loadu_si128(reinterpret_cast<const __m128i*>(s + i + 1));
-    const __m128i c = _mm_loadu_si128(reinterpret_cast<const __m128i*>(s + i + 2));
-    __m128i any = _mm_and_si128(_mm_cmpeq_epi8(b, first[0]), _mm_cmpeq_epi8(c, second[0]));
-    for (std::size_t k = 1; k < count; ++k) {
-      any = _mm_or_si128(any,
-                         _mm_and_si128(_mm_cmpeq_epi8(b, first[k]), _mm_cmpeq_epi8(c, second[k])));
-    }
-    auto mask = static_cast<unsigned>(_mm_movemask_epi8(
-        _mm_and_si128(_mm_or_si128(_mm_cmpeq_epi8(a, open), _mm_cmpeq_epi8(a, colon)), any)));
-    if (mask != 0) {
-      do {
-        MatchAt(text, i + static_cast<std::size_t>(__builtin_ctz(mask)), names, plain, &seen);
-        mask &= mask - 1;
-      } while (mask != 0);
-      if (seen == all) return seen;
-    }
-    i += 16;
-  }
-#endif
-  // The rest (all of it without SSE2), a byte at a time.
-  for (; i < n && seen != all; ++i) {
-    if (OpensName(s[i])) MatchAt(text, i, names, plain, &seen);
+  std::size_t i = ScanVectors(text, names, plain, all, &seen);
+  // The rest, a byte at a time.
+  for (; i < text.size() && seen != all; ++i) {
+    if (OpensName(text[i])) MatchAt(text, i, names, plain, &seen);
   }
   return seen;
 }

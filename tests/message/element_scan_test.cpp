@@ -61,14 +61,14 @@ TEST(MayHoldElementTest, NeverDeniesWhatTheDomFinds) {
   EXPECT_TRUE(MayHoldElement("<FunctionID>", "FunctionID"));
 }
 
-// One pass for several names, wherever in the text they stand (the scan takes sixteen bytes at
+// One pass for several names, wherever in the text they stand (the scan takes thirty-two bytes at
 // a time and finishes byte by byte).
 TEST(MayHoldElementTest, SeveralNamesAtEveryOffset) {
   const std::string_view names[] = {"writeic", "readic", "FunctionID", "x", "\xBF\xA8"};
   // "x" (one byte) and a GBK name are never ruled out.
   constexpr uint32_t kAlways = 0x18;
   const std::string filler = test::Gbk(u8"<row1><a>布洛芬</a><rex/></row1>");
-  for (std::size_t offset = 0; offset < 48; ++offset) {
+  for (std::size_t offset = 0; offset < 80; ++offset) {
     std::string head = filler.substr(0, offset % filler.size()) + std::string(offset, ' ');
     EXPECT_EQ(MayHoldElements(head, names), kAlways) << offset;
     EXPECT_EQ(MayHoldElements(head + "<readic/>", names), kAlways | 2u) << offset;
