@@ -48,6 +48,23 @@ void SetTransportSecurity(CURL* easy, bool tls, std::string_view ca_file,
   curl_easy_setopt(easy, CURLOPT_CAPATH, text(file.empty() ? defaults.folder : std::string()));
 }
 
+std::string CurlWords(CURLcode code, std::string_view detail) {
+  std::string words = curl_easy_strerror(code);
+  while (!detail.empty() && (detail.back() == '\n' || detail.back() == '\r')) {
+    detail.remove_suffix(1);
+  }
+  if (!detail.empty()) words.append(": ").append(detail);
+  return words;
+}
+
+Status CurlFailure(CURLcode code, std::string_view detail) {
+  std::string words = CurlWords(code, detail);
+  const bool ours = code == CURLE_OUT_OF_MEMORY || code == CURLE_FAILED_INIT ||
+                    code == CURLE_BAD_FUNCTION_ARGUMENT || code == CURLE_UNKNOWN_OPTION ||
+                    code == CURLE_NOT_BUILT_IN;
+  return ours ? Status::Local(std::move(words)) : Status::Network(std::move(words));
+}
+
 std::optional<Status> CertificateFailure(CURL* easy, CURLcode code, const char* error,
                                          const std::string& label) {
   long verified = 0;  // OpenSSL's X509_V_* code of the chain's verification
@@ -55,15 +72,12 @@ std::optional<Status> CertificateFailure(CURL* easy, CURLcode code, const char* 
   const bool certificate =
       code == CURLE_PEER_FAILED_VERIFICATION || (code == CURLE_SSL_CONNECT_ERROR && verified != 0);
   if (!certificate) return std::nullopt;
-  std::string words = curl_easy_strerror(code);
-  std::string detail = error != nullptr ? error : "";
-  while (!detail.empty() && (detail.back() == '\n' || detail.back() == '\r')) detail.pop_back();
-  if (!detail.empty()) words += ": " + detail;
+  const std::string words = CurlWords(code, error != nullptr ? error : "");
   texts::CertificateProblem problem = texts::CertificateProblem::kOther;
   // libcurl checks the name itself once the chain passed, and says "... subject name ... does
   // not match target host name ..." or "no alternative certificate subject name matches ...";
   // the chain's own result may be anything then.
-  if (detail.find("target host name") != std::string::npos) {
+  if (words.find("target host name") != std::string::npos) {
     return Status::Network(
         texts::CertificateFailure(texts::CertificateProblem::kWrongName, label, words));
   }

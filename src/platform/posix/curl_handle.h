@@ -51,6 +51,13 @@ struct CaDefaults {
 void SetTransportSecurity(CURL* easy, bool tls, std::string_view ca_file,
                           const CaDefaults& defaults);
 
+// libcurl's words for a failure: curl_easy_strerror's, then those of the error buffer (detail)
+// without its line end.
+std::string CurlWords(CURLcode code, std::string_view detail);
+// The same as a status: kLocal for memory and set-up failures, kNetwork for everything on the
+// wire.
+Status CurlFailure(CURLcode code, std::string_view detail);
+
 // After a failed perform: when it failed on the server's certificate, the failure that names the
 // reason (expired, wrong host name, unknown CA, or another, from CURLINFO_SSL_VERIFYRESULT and
 // libcurl's words in error) for label ("server:port"), kNetwork; none for any other failure.

@@ -9,9 +9,8 @@
 //    (BIO_meth_set_write, never a socket BIO), so no SIGPIPE is raised.
 //  - TLS (HttpPost::tls): https only, the chain and the name verified, the CA file or libcurl's
 //    default bundle; a certificate it refuses is worded by reason (posix/curl_handle.h).
-//  - Headers: libcurl adds Accept, Content-Type (for a POST) and Expect of its own; each is
-//    removed or replaced so that the wire carries exactly the request line, Host, Content-Length
-//    and the caller's headers, in that order. HTTP/1.1; no redirect is followed, nothing cached.
+//  - The wire carries exactly the request line, Host, Content-Length and the caller's headers
+//    (posix/curl_request.h). HTTP/1.1; no redirect is followed, nothing cached.
 //  - The easy handle (and with it live connections and the DNS cache) is kept in the client
 //    between posts; a post while it is in use gets one of its own. A handle that carried
 //    credentials is reset after its post, so no credential outlives it.
@@ -31,16 +30,15 @@
 //  - Credentials after a 401 or a proxy's 407: kept per server (or proxy) and realm in the client
 //    for its life, tried once before the clerk is asked again, wiped when the client goes. Basic
 //    is left to libcurl. libcurl's Digest would first send a probe without a body; the 401's
-//    challenge is answered here instead (base/http_digest.h): one request with the body.
-//  - Port 0 is the service's default, 80, as for WinInet.
+//    challenge is answered by the post instead (posix/curl_credentials.h, base/http_digest.h):
+//    one request with the body.
 //  - A kept handle made in another process (the host forked) is dropped: its connections are the
 //    parent's. Its descriptors are close-on-exec (posix/curl_handle.h).
-//  - Failures become qx::Status here: libcurl's own words (curl_easy_strerror and the error
-//    buffer); kLocal for memory and set-up failures, kNetwork for everything on the wire.
+//  - Failures become qx::Status here, in libcurl's own words (posix/curl_handle.h's
+//    CurlFailure): kLocal for memory and set-up failures, kNetwork for everything on the wire.
 #include <curl/curl.h>
 #include <strings.h>
 
-#include <algorithm>
 #include <chrono>
 #include <exception>
 #include <memory>
@@ -50,13 +48,12 @@
 #include <string_view>
 #include <utility>
 
-#include "base/http_digest.h"
 #include "base/status.h"
 #include "platform/default_parts.h"
 #include "platform/http_client.h"
-#include "platform/memory_wipe.h"
+#include "platform/posix/curl_credentials.h"
 #include "platform/posix/curl_handle.h"
-#include "platform/posix/kept_credentials.h"
+#include "platform/posix/curl_request.h"
 #include "platform/prompts.h"
 
 namespace qx::platform {
@@ -64,35 +61,6 @@ namespace {
 
 using Clock = std::chrono::steady_clock;
 constexpr std::chrono::milliseconds kDefaultTimeout{60000};
-
-bool EqualsNoCase(std::string_view a, std::string_view b) {
-  return a.size() == b.size() && strncasecmp(a.data(), b.data(), a.size()) == 0;
-}
-
-// Bytes that may not stand in a URL path as they are (space, controls, non-ASCII) are escaped.
-std::string EscapePath(std::string_view path) {
-  static const char kHex[] = "0123456789ABCDEF";
-  std::string out = path.empty() || path.front() != '/' ? "/" : "";
-  for (char c : path) {
-    auto u = static_cast<unsigned char>(c);
-    if (u <= 0x20 || u >= 0x7f || std::string_view("\"<>\\^`{|}").find(c) != std::string::npos) {
-      out += {'%', kHex[u >> 4], kHex[u & 0x0f]};
-    } else {
-      out += c;
-    }
-  }
-  return out;
-}
-
-Status CurlFailure(CURLcode code, std::string detail) {
-  std::string text = curl_easy_strerror(code);
-  while (!detail.empty() && (detail.back() == '\n' || detail.back() == '\r')) detail.pop_back();
-  if (!detail.empty()) text += ": " + detail;
-  const bool ours = code == CURLE_OUT_OF_MEMORY || code == CURLE_FAILED_INIT ||
-                    code == CURLE_BAD_FUNCTION_ARGUMENT || code == CURLE_UNKNOWN_OPTION ||
-                    code == CURLE_NOT_BUILT_IN;
-  return ours ? Status::Local(std::move(text)) : Status::Network(std::move(text));
-}
 
 // The time-outs and the whole exchange's deadline, as a post starts with them.
 struct Limits {
@@ -144,21 +112,15 @@ class CurlHttpClient final : public HttpClient {
 class Transfer final : public HttpResponse {
  public:
   Transfer(CurlHttpClient& client, posix::CurlHandle& handle, const HttpPost& post, HttpSink& sink)
-      : client_(client), handle_(handle), post_(post), sink_(sink) {
-    const uint16_t port = PortOrDefault(post.port, post.tls);  // as WinInet's
-    std::string host(post.server);
-    if (host.find(':') != std::string::npos && host.front() != '[') host = "[" + host + "]";
-    target_ = EscapePath(post.path);
-    url_ = SchemeOf(post.tls) + ("://" + host) + ":" + std::to_string(port) + target_;
-    label_ = std::string(post.server) + ":" + std::to_string(port);
-  }
-  ~Transfer() {
-    for (Party& party : parties_) WipeString(&party.given.password);
-    curl_slist_free_all(list_);
-  }
+      : client_(client),
+        handle_(handle),
+        post_(post),
+        sink_(sink),
+        target_(posix::TargetOf(post)) {}
+  ~Transfer() { curl_slist_free_all(list_); }
 
   Status Run();
-  bool carried_credentials() const { return parties_[0].has || parties_[1].has; }
+  bool carried_credentials() const { return credentials_.any(); }
 
   uint32_t status() const override {
     long code = 0;
@@ -188,7 +150,7 @@ class Transfer final : public HttpResponse {
   const HttpPost& post_;
   HttpSink& sink_;
   Limits limits_;
-  std::string url_, target_, label_;
+  const posix::CurlTarget target_;
   curl_slist* list_ = nullptr;
   char error_[CURL_ERROR_SIZE] = {};
   int allowed_sends_ = 1;  // 2 while libcurl negotiates Digest itself
@@ -206,15 +168,7 @@ class Transfer final : public HttpResponse {
     curl_off_t header_bytes = 0;  // of every response of the transfer
   } at_;
 
-  // The server [0] and the proxy [1]: the credentials given, the methods to answer with, and
-  // whether kept credentials were already tried by this post.
-  struct Party {
-    Credentials given;
-    bool has = false;
-    unsigned long methods = CURLAUTH_BASIC;
-    bool tried_kept = false;
-  } parties_[2];
-  std::optional<DigestChallenge> digest_;  // a server's challenge answered by us
+  posix::PostCredentials credentials_;
 };
 
 Status CurlHttpClient::Post(const HttpPost& post, HttpSink& sink) {
@@ -288,7 +242,7 @@ Status Transfer::Run() {
   }
   posix::SetTransportSecurity(easy, post_.tls, post_.ca_file, handle_.ca_defaults());
   curl_easy_setopt(easy, CURLOPT_ERRORBUFFER, error_);
-  curl_easy_setopt(easy, CURLOPT_URL, url_.c_str());
+  curl_easy_setopt(easy, CURLOPT_URL, target_.url.c_str());
   // Never null: libcurl would read the body from stdin then.
   curl_easy_setopt(easy, CURLOPT_POSTFIELDS, post_.body.empty() ? "" : post_.body.data());
   curl_easy_setopt(easy, CURLOPT_POSTFIELDSIZE_LARGE, static_cast<curl_off_t>(post_.body.size()));
@@ -303,48 +257,15 @@ Status Transfer::Perform() {
   CURL* const easy = handle_.easy();
   // libcurl's Digest (a challenge we cannot answer) may send a first round without a body, and
   // must write Content-Length itself then.
-  Party& server = parties_[0];
-  Party& proxy = parties_[1];
-  const bool curl_digest = (server.has && !digest_ && (server.methods & CURLAUTH_DIGEST) != 0) ||
-                           (proxy.has && (proxy.methods & CURLAUTH_DIGEST) != 0);
+  const bool curl_digest = credentials_.CurlDigest();
   allowed_sends_ = curl_digest ? 2 : 1;
   curl_easy_setopt(easy, CURLOPT_HTTPHEADER, nullptr);
   curl_slist_free_all(list_);
-  list_ = nullptr;
-  bool listed = true;
-  auto add = [&](std::string line) {
-    curl_slist* longer = listed ? curl_slist_append(list_, line.c_str()) : nullptr;
-    WipeString(&line);  // an Authorization, or nothing secret
-    listed = longer != nullptr;
-    if (listed) list_ = longer;
-  };
-  if (server.has && digest_) {
-    // Where libcurl puts its own Authorization header: right after Host.
-    add("Authorization: " + DigestAuthorization(*digest_, server.given.user, server.given.password,
-                                                "POST", target_, post_.body, NewClientNonce()));
-  }
-  if (!curl_digest) add("Content-Length: " + std::to_string(post_.body.size()));
-  for (const HttpHeader& header : post_.headers) {
-    add(std::string(header.name) + ": " + std::string(header.value));
-  }
-  for (std::string_view own : {"Accept", "Content-Type", "Expect"}) {
-    if (std::none_of(post_.headers.begin(), post_.headers.end(),
-                     [&](const HttpHeader& h) { return EqualsNoCase(h.name, own); })) {
-      add(std::string(own) + ":");  // takes out libcurl's own
-    }
-  }
-  if (!listed) return Status::Local("No HTTP request can be made: out of memory.");
+  list_ = posix::RequestHeaders(post_, credentials_.Authorization(target_.path, post_.body),
+                                !curl_digest);
+  if (list_ == nullptr) return Status::Local("No HTTP request can be made: out of memory.");
   curl_easy_setopt(easy, CURLOPT_HTTPHEADER, list_);
-  if (server.has && !digest_) {
-    curl_easy_setopt(easy, CURLOPT_HTTPAUTH, server.methods);
-    curl_easy_setopt(easy, CURLOPT_USERNAME, server.given.user.c_str());
-    curl_easy_setopt(easy, CURLOPT_PASSWORD, server.given.password.c_str());
-  }
-  if (proxy.has) {
-    curl_easy_setopt(easy, CURLOPT_PROXYAUTH, proxy.methods);
-    curl_easy_setopt(easy, CURLOPT_PROXYUSERNAME, proxy.given.user.c_str());
-    curl_easy_setopt(easy, CURLOPT_PROXYPASSWORD, proxy.given.password.c_str());
-  }
+  credentials_.Apply(easy);
   at_ = Attempt();
   error_[0] = '\0';
 
@@ -359,16 +280,18 @@ Status Transfer::Perform() {
         "request is not sent again.");
   }
   if (at_.past_deadline) {
-    return CurlFailure(CURLE_OPERATION_TIMEDOUT, DeadlineText(limits_.limit));
+    return posix::CurlFailure(CURLE_OPERATION_TIMEDOUT, DeadlineText(limits_.limit));
   }
   if (at_.stalled) {
-    return CurlFailure(CURLE_OPERATION_TIMEDOUT, "no data from " + label_ + " for " +
-                                                     std::to_string(limits_.stall.count()) + " ms");
+    return posix::CurlFailure(
+        CURLE_OPERATION_TIMEDOUT,
+        "no data from " + target_.label + " for " + std::to_string(limits_.stall.count()) + " ms");
   }
-  if (auto refused = posix::CertificateFailure(easy, result, error_, label_)) return *refused;
-  if (result != CURLE_OK) return CurlFailure(result, error_);
+  if (auto refused = posix::CertificateFailure(easy, result, error_, target_.label))
+    return *refused;
+  if (result != CURLE_OK) return posix::CurlFailure(result, error_);
   if (status() == 0) {
-    return Status::Network("The server " + label_ + " returned no HTTP status line.");
+    return Status::Network("The server " + target_.label + " returned no HTTP status line.");
   }
   TakeHead();  // an answer without a body
   return at_.failure;
@@ -447,34 +370,8 @@ int Transfer::OnProgress(void* self, curl_off_t, curl_off_t down, curl_off_t, cu
 }
 
 CredentialAnswer Transfer::AskCredentials(Prompts& prompts) {
-  // A 407 is the proxy's question (Proxy-Authenticate), anything else the server's.
-  const int kind = status() == 407 ? 1 : 0;
-  const std::string_view challenge_header = kind == 1 ? "Proxy-Authenticate" : "WWW-Authenticate";
-  Challenges offered;
-  for (curl_header* h = nullptr; (h = curl_easy_nextheader(handle_.easy(), CURLH_HEADER, -1, h));) {
-    if (EqualsNoCase(h->name, challenge_header)) ReadChallenge(h->value, kind == 0, &offered);
-  }
-  // Who asks: the server, or the proxy the transfer went through (the address libcurl reached).
-  std::string target = label_;
-  if (kind == 1) {
-    const char* address = nullptr;
-    long port = 0;
-    curl_easy_getinfo(handle_.easy(), CURLINFO_PRIMARY_IP, &address);
-    curl_easy_getinfo(handle_.easy(), CURLINFO_PRIMARY_PORT, &port);
-    target = "proxy " + std::string(address != nullptr ? address : "") + ":" + std::to_string(port);
-  }
-  if (!offered.realm.empty()) target += " (" + offered.realm + ")";
-
-  Party& party = parties_[kind];
-  WipeString(&party.given.password);
-  const CredentialAnswer answer =
-      client_.kept_.Answer(target, &party.tried_kept, prompts, &party.given);
-  if (answer == CredentialAnswer::kCancel) return answer;
-  party.has = true;
-  party.methods = offered.digest ? CURLAUTH_DIGEST : CURLAUTH_BASIC;
-  // A Digest challenge we can answer is answered by us; any other is left to libcurl.
-  if (kind == 0) digest_ = std::move(offered.answerable);
-  return answer;
+  return credentials_.Ask(handle_.easy(), static_cast<long>(status()), target_.label, client_.kept_,
+                          prompts);
 }
 
 }  // namespace
