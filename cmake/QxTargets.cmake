@@ -26,8 +26,7 @@ function(qx_link_platform target)
     find_package(pugixml REQUIRED)
     find_package(Threads REQUIRED)
     # pugixml is linked statically: the library's copy allocates through the library's own
-    # allocator, which bounds a parse (src/platform/posix/pugi_allocator.h) and must not reach a
-    # host's pugixml.
+    # allocator (src/platform/posix/large_pages.h), which must not reach a host's pugixml.
     target_link_libraries(${target} PUBLIC CURL::libcurl pugixml::static Threads::Threads
                                            ${CMAKE_DL_LIBS})
   endif()

@@ -35,7 +35,7 @@
 
 #include "platform/default_parts.h"
 #include "platform/posix/code_page.h"
-#include "platform/posix/pugi_allocator.h"
+#include "platform/posix/large_pages.h"
 #include "platform/xml_document.h"
 
 namespace qx::platform::posix {
@@ -188,15 +188,27 @@ class PugiXmlDocument final : public XmlDocument {
   bool LoadOrRefuse(std::string_view text, bool for_reading) {
     Reset();
     for_reading_ = for_reading;
-    // Parsed in place: the UTF-8 text is kept as long as the tree points into it.
-    source_.clear();
-    code_page_.AppendUtf8(text, &source_);
-    char* source = source_.data();
-    const std::size_t size = source_.size();
+    // Parsed in place: the UTF-8 text is kept as long as the tree points into it. A large text
+    // and its nodes go into large pages (large_pages.h).
+    const bool large = text.size() >= kLargeTextBytes && text.size() <= (SIZE_MAX - 8) / 3 &&
+                       large_source_.Allocate(CodePage::Utf8Room(text.size()));
+    char* source = nullptr;
+    std::size_t size = 0;
+    if (large) {
+      source = large_source_.data();
+      size = code_page_.WriteUtf8(text, source);
+    } else {
+      source_.clear();
+      code_page_.AppendUtf8(text, &source_);
+      source = source_.data();
+      size = source_.size();
+    }
     if (HasUnknownReference(std::string_view(source, size))) {
       Reset();
       return false;
     }
+    std::optional<LargePagesScope> pages;
+    if (large) pages.emplace();
     const unsigned flags = for_reading ? kParseFlags | pugi::parse_embed_pcdata : kParseFlags;
     pugi::xml_parse_result result;
     {
@@ -371,6 +383,7 @@ class PugiXmlDocument final : public XmlDocument {
   void Reset() {
     for_reading_ = false;
     document_.reset();
+    large_source_.Release();
     holder_ = pugi::xml_node();
     set_texts_.clear();
   }
@@ -598,8 +611,9 @@ class PugiXmlDocument final : public XmlDocument {
     AllocatorInstalled() { InstallPugiAllocator(); }
   } allocator_installed_;
   CodePage code_page_;
-  // The UTF-8 text pugixml parsed in place; lives as long as the tree.
+  // The UTF-8 text pugixml parsed in place, in one of the two; lives as long as the tree.
   std::string source_;
+  LargeBuffer large_source_;
   pugi::xml_document document_;
   pugi::xml_node holder_;
   std::unordered_set<const void*> set_texts_;
