@@ -28,6 +28,12 @@ void MatchAt(std::string_view text, std::size_t at, std::span<const std::string_
   }
 }
 
+// Only where the compiler has a vector unit to build them on: without one (a 32-bit Windows
+// build, whose baseline has no SSE) it would compare the vectors' bytes one by one, slower than
+// the plain loop.
+#if defined(__SSE2__) || defined(__ARM_NEON)
+#define QX_SCAN_VECTORS 1
+
 // A hundred and twenty-eight positions at a time, in the compiler's portable vectors: '<' or ':'
 // followed by the first two bytes of a name not yet seen. Only those few positions are compared in
 // full (a catalogue's rows start with "<row", a near miss for "<readic" that the second byte
@@ -113,6 +119,8 @@ ScanVectors(std::string_view text, std::span<const std::string_view> names, uint
   return i;
 }
 
+#endif  // QX_SCAN_VECTORS
+
 }  // namespace
 
 bool MayHoldElement(std::string_view text, std::string_view name) {
@@ -131,7 +139,11 @@ uint32_t MayHoldElements(std::string_view text, std::span<const std::string_view
   }
   uint32_t seen = all & ~plain;
   if (seen == all) return seen;
+#if defined(QX_SCAN_VECTORS)
   std::size_t i = ScanVectors(text, names, plain, all, &seen);
+#else
+  std::size_t i = 0;
+#endif
   // The rest, a byte at a time.
   for (; i < text.size() && seen != all; ++i) {
     if (OpensName(text[i])) MatchAt(text, i, names, plain, &seen);
