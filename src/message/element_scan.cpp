@@ -42,7 +42,6 @@ void MatchAt(std::string_view text, std::size_t at, std::span<const std::string_
 // it saves). Not on Windows: GCC keeps a 16-byte aligned stack there and spills 32-byte
 // registers with aligned moves, and there is no ifunc.
 using Bytes = unsigned char __attribute__((vector_size(32)));
-using Words = uint64_t __attribute__((vector_size(32)));
 constexpr std::size_t kWidth = sizeof(Bytes);
 
 // Out-parameters rather than results: a vector of 32 bytes is returned in a register only with
@@ -98,12 +97,12 @@ ScanVectors(std::string_view text, std::span<const std::string_view> names, uint
       found[v] = reinterpret_cast<Bytes>(((a == open) | (a == colon)) & any);
       either |= found[v];
     }
-    Words hits;
-    std::memcpy(&hits, &either, sizeof hits);
+    uint64_t hits[4];  // the vector's bytes as words, to test and to take positions from
+    std::memcpy(hits, &either, sizeof hits);
     if ((hits[0] | hits[1] | hits[2] | hits[3]) == 0) continue;
     const uint32_t before = *seen;
     for (std::size_t v = 0; v < 4; ++v) {
-      std::memcpy(&hits, &found[v], sizeof hits);
+      std::memcpy(hits, &found[v], sizeof hits);
       for (std::size_t w = 0; w < 4; ++w) {
         // A position found is a byte of all ones.
         for (uint64_t bits = hits[w]; bits != 0;) {

@@ -3,7 +3,6 @@
 #include <strings.h>
 
 #include <algorithm>
-#include <cstring>
 #include <optional>
 #include <string_view>
 
@@ -62,13 +61,10 @@ CredentialAnswer PostCredentials::Ask(CURL* easy, long status, const std::string
                                       KeptCredentials& kept, Prompts& prompts) {
   // A 407 is the proxy's question (Proxy-Authenticate), anything else the server's.
   const int kind = status == 407 ? 1 : 0;
-  const std::string_view header = kind == 1 ? "Proxy-Authenticate" : "WWW-Authenticate";
+  const char* const header = kind == 1 ? "Proxy-Authenticate" : "WWW-Authenticate";
   Challenges offered;
   for (curl_header* h = nullptr; (h = curl_easy_nextheader(easy, CURLH_HEADER, -1, h));) {
-    if (header.size() == std::strlen(h->name) &&
-        strncasecmp(h->name, header.data(), header.size()) == 0) {
-      ReadChallenge(h->value, kind == 0, &offered);
-    }
+    if (strcasecmp(h->name, header) == 0) ReadChallenge(h->value, kind == 0, &offered);
   }
   // Who asks: the server, or the proxy the transfer went through (the address libcurl reached).
   std::string target = label;
