@@ -43,7 +43,8 @@ class Reply final : public platform::HttpSink {
   // The text so far.
   std::string& text() { return text_; }
   // As the reply arrives from the center: room for the length it announces (the room of an
-  // earlier reply is kept up to 8 MB, a larger one handed back first), then each piece
+  // earlier reply is kept up to 8 MB; a larger one is handed back first, unless this reply
+  // announces more than 8 MB and fits it with no more than as much again to spare), then each piece
   // appended to the text, the names of kCallNames searched while its bytes are still in the
   // cache. Call Arrived afterwards.
   platform::HeadAction OnHead(platform::HttpResponse& response) override;

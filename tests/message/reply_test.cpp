@@ -280,18 +280,31 @@ struct Announced final : platform::HttpResponse {
 };
 
 // The reply as it arrives: pieces appended, a name cut between two pieces still found, the room
-// of an earlier reply kept up to 8 MB and a larger one handed back.
+// of an earlier reply kept up to 8 MB, and a larger one handed back unless the reply announced
+// needs more than 8 MB and fits it with at most as much again to spare.
 TEST(ReplySinkTest, TakesPiecesAndKeepsRoomUpToABound) {
-  for (const std::size_t room : {std::size_t{1} << 20, std::size_t{9} << 20}) {
-    SCOPED_TRACE(room);
+  constexpr std::size_t kMb = std::size_t{1} << 20;
+  const struct {
+    std::size_t room;
+    std::string length;
+    bool kept;
+  } cases[] = {{kMb, "37", true},
+               {9 * kMb, "37", false},
+               {9 * kMb, std::to_string(9 * kMb - 1), true},
+               {40 * kMb, std::to_string(9 * kMb), false},
+               {40 * kMb, std::to_string(20 * kMb), true},
+               {40 * kMb, "", false}};
+  for (const auto& c : cases) {
+    SCOPED_TRACE(c.room);
+    SCOPED_TRACE(c.length);
     std::string earlier;
-    earlier.reserve(room);
+    earlier.reserve(c.room);
     Reply reply(Dom(), std::move(earlier));
     Announced head;
-    head.length = "37";
+    head.length = c.length;
     EXPECT_EQ(reply.OnHead(head), platform::HeadAction::kBody);
-    EXPECT_EQ(reply.text().capacity() >= room, room < (std::size_t{8} << 20));
-    EXPECT_GE(reply.text().capacity(), 37u);
+    EXPECT_EQ(reply.text().capacity() >= c.room, c.kept);
+    EXPECT_GE(reply.text().capacity(), c.length.empty() ? 0u : std::stoul(c.length));
     for (std::string_view piece : {"<Program><Func", "tionID>8</FunctionID>", "</Program>"}) {
       EXPECT_TRUE(reply.OnBody(piece).ok());
     }
