@@ -63,27 +63,32 @@ TEST(MayHoldElementTest, NeverDeniesWhatTheDomFinds) {
 
 // One pass for several names, wherever in the text they stand: the scan takes 128 bytes at a
 // time, so the names stand at every offset of the first two blocks with text after them, and
-// the rest is searched byte by byte.
+// the rest is searched byte by byte. Also with a name whose first byte shares its low four bits
+// with another's ("Writeic", never in the texts), which takes the other search.
 TEST(MayHoldElementTest, SeveralNamesAtEveryOffset) {
-  const std::string_view names[] = {"writeic", "readic", "FunctionID", "x", "\xBF\xA8"};
+  const std::string_view all_names[] = {"writeic", "readic",   "FunctionID",
+                                        "x",       "\xBF\xA8", "Writeic"};
   // "x" (one byte) and a GBK name are never ruled out.
   constexpr uint32_t kAlways = 0x18;
   const std::string filler = test::Gbk(u8"<row1><a>布洛芬</a><rex/></row1>");
   const std::string tail = filler + std::string(300, ' ');
-  for (std::size_t offset = 0; offset < 160; ++offset) {
-    std::string head = filler.substr(0, offset % filler.size()) + std::string(offset, ' ');
-    EXPECT_EQ(MayHoldElements(head + tail, names), kAlways) << offset;
-    EXPECT_EQ(MayHoldElements(head + "<readic/>" + tail, names), kAlways | 2u) << offset;
-    EXPECT_EQ(MayHoldElements(head + "<FunctionID>1</FunctionID>" + tail, names), kAlways | 4u)
-        << offset;
-    EXPECT_EQ(MayHoldElements(head + "<writeic><readic/></writeic>" + tail, names), kAlways | 3u)
-        << offset;
-    // Cut short at the end of the text, or near misses.
-    EXPECT_EQ(MayHoldElements(head + "<writei", names), kAlways) << offset;
-    EXPECT_EQ(MayHoldElements(head + "<wr<re<Fu</writeic>:wr" + tail, names), kAlways) << offset;
-    EXPECT_EQ(MayHoldElements(head + "<q:FunctionID/>" + tail, names), kAlways | 4u) << offset;
+  for (std::size_t count : {5, 6}) {
+    const std::span<const std::string_view> names(all_names, count);
+    for (std::size_t offset = 0; offset < 160; ++offset) {
+      std::string head = filler.substr(0, offset % filler.size()) + std::string(offset, ' ');
+      EXPECT_EQ(MayHoldElements(head + tail, names), kAlways) << offset;
+      EXPECT_EQ(MayHoldElements(head + "<readic/>" + tail, names), kAlways | 2u) << offset;
+      EXPECT_EQ(MayHoldElements(head + "<FunctionID>1</FunctionID>" + tail, names), kAlways | 4u)
+          << offset;
+      EXPECT_EQ(MayHoldElements(head + "<writeic><readic/></writeic>" + tail, names), kAlways | 3u)
+          << offset;
+      // Cut short at the end of the text, or near misses.
+      EXPECT_EQ(MayHoldElements(head + "<writei", names), kAlways) << offset;
+      EXPECT_EQ(MayHoldElements(head + "<wr<re<Fu</writeic>:wr" + tail, names), kAlways) << offset;
+      EXPECT_EQ(MayHoldElements(head + "<q:FunctionID/>" + tail, names), kAlways | 4u) << offset;
+    }
   }
-  EXPECT_EQ(MayHoldElements("", names), kAlways);
+  EXPECT_EQ(MayHoldElements("", all_names), kAlways);
   EXPECT_EQ(MayHoldElements("<FunctionID", std::span<const std::string_view>()), 0u);
 }
 
