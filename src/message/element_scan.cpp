@@ -126,9 +126,9 @@ std::size_t ScanVectors(std::string_view text, std::span<const std::string_view>
 // name only if first[b & 15] == b, and then the byte after it must be second[b & 15]. A byte with
 // its high bit set looks up zero, which it is not; an unused index holds 0x80, which no byte
 // below 0x80 is. It needs the names' first bytes to differ in their low four bits, as those of
-// Reply's names do; for other names it answers false and the portable search runs. It takes less
-// than half the portable search's time on a catalogue (bench/RESULTS.md). Not on Windows: GCC
-// keeps a 16-byte aligned stack there and spills 32-byte registers with aligned moves.
+// Reply's names do; for other names it answers false and the portable search runs
+// (bench/RESULTS.md has what it saves). Not on Windows: GCC keeps a 16-byte aligned stack there
+// and spills 32-byte registers with aligned moves.
 bool HasAvx2() {
   static const bool has = __builtin_cpu_supports("avx2") != 0;
   return has;

@@ -61,7 +61,7 @@ platform::HeadAction Reply::OnHead(platform::HttpResponse& response) {
   // The room of an earlier reply is kept for the next one up to kKeptBytes. A larger one goes
   // back to the system, unless the reply now announced needs more than kKeptBytes itself and
   // fits the room with at most as much again to spare: the room then holds what a fresh one
-  // would, and its pages are not taken afresh (11 309 page faults for a 46 MB reply).
+  // would, and its pages are not taken afresh (bench/RESULTS.md has what that saves).
   constexpr std::size_t kKeptBytes = std::size_t{8} << 20;
   const std::optional<std::string> length = response.Header("Content-Length");
   std::uint64_t value = 0;
