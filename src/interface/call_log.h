@@ -25,7 +25,6 @@
 #include "platform/log_files.h"
 #include "platform/prompts.h"
 
-
 namespace qx {
 
 // The library's version and build, as the log's first record of a configuration gives them.
@@ -89,8 +88,8 @@ class CallLog final : public platform::Notes {
 class LoggingPrompts final : public platform::Prompts {
  public:
   LoggingPrompts(platform::Prompts& inner, CallLog& log) : inner_(inner), log_(log) {}
-  platform::BoxAnswer ShowBox(std::string_view text, std::string_view caption, platform::BoxButtons buttons,
-                    platform::BoxIcon icon) override;
+  platform::BoxAnswer ShowBox(std::string_view text, std::string_view caption,
+                              platform::BoxButtons buttons, platform::BoxIcon icon) override;
   std::string AskPassword(std::string_view label, std::size_t max_length) override;
   std::optional<platform::Credentials> AskCredentials(std::string_view target) override;
 

@@ -1,5 +1,5 @@
-// The simulated card reader libqxic-sim.so and its variants, loaded with the POSIX loader exactly as
-// the interface library loads the vendor's library, driven through CardLibrary's wrappers.
+// The simulated card reader libqxic-sim.so and its variants, loaded with the POSIX loader exactly
+// as the interface library loads the vendor's library, driven through CardLibrary's wrappers.
 #include <gtest/gtest.h>
 
 #include <memory>

@@ -25,9 +25,8 @@ TEST(Threads, OverlappingCallsAreSerialisedAndEachGetsItsOwnReply) {
   ASSERT_TRUE(sim.ok()) << sim.error();
   HostLibrary host(HostLibrary::IniFor(sim.port()));
   ASSERT_EQ(host.Init(), 1);
-  ASSERT_EQ(host.Business(
-                "<Program><FunctionID>0</FunctionID><parameters><user>admin</user>"
-                "<password>123456</password></parameters></Program>"),
+  ASSERT_EQ(host.Business("<Program><FunctionID>0</FunctionID><parameters><user>admin</user>"
+                          "<password>123456</password></parameters></Program>"),
             0);
   ASSERT_EQ(host.Business("<Program><FunctionID>8</FunctionID></Program>"), 0);
 

@@ -30,8 +30,8 @@
 #include <string>
 #include <vector>
 
-#include "base/password_mask.h"
 #include "base/gbk_text.h"
+#include "base/password_mask.h"
 #include "pretty_reply.h"
 #include "qx_interface.h"
 
