@@ -272,8 +272,8 @@ struct Size {
   int reps;
 };
 const Size kSizes[] = {{"1 KB", 2, 400},
-                       {"100 KB", 200, 100},
-                       {"1 MB", 2000, 30},
+                       {"100 KB", 200, 400},
+                       {"1 MB", 2000, 200},
                        {"10 MB", 20000, 25},
                        {"50 MB", 100000, 15}};
 constexpr int kMemoryRows = 100000;
