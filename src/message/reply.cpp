@@ -69,11 +69,9 @@ platform::HeadAction Reply::OnHead(platform::HttpResponse& response) {
       length &&
       std::from_chars(length->data(), length->data() + length->size(), value).ec == std::errc() &&
       value <= kMaxReserve;
-  if (text_.empty() && text_.capacity() > kKeptBytes &&
-      !(announced && value > kKeptBytes && value <= text_.capacity() &&
-        text_.capacity() - value <= value)) {
-    std::string().swap(text_);
-  }
+  const bool room_fits = announced && value > kKeptBytes && value <= text_.capacity() &&
+                         text_.capacity() - value <= value;
+  if (text_.empty() && text_.capacity() > kKeptBytes && !room_fits) std::string().swap(text_);
   if (announced) {
     try {
       text_.reserve(text_.size() + static_cast<std::size_t>(value));
