@@ -6,10 +6,9 @@
 //  - dlsym can legitimately return null for a symbol that exists (an absolute symbol of value
 //    0); a card-reader entry point never is one, so null means "absent".
 //  - dlerror() is cleared before the lookup so a stale error never leaks into a later call.
-//  - A plain file name is found through the interface library's RUNPATH ($ORIGIN), i.e. beside
-//    it. glibc takes the RUNPATH of the caller of dlopen; where dlopen is intercepted (the
-//    sanitizers do so) the caller is the interceptor and the folder is not searched, so a name
-//    the usual search does not find is tried beside this library explicitly.
+//  - A plain file name is looked for by the system's search (LD_LIBRARY_PATH, the folders of
+//    ldconfig); the interface library has no RUNPATH, so glibc never looks beside it. Only a name
+//    that search does not find is tried once more beside this library, explicitly.
 #include <dlfcn.h>
 #include <link.h>
 
